@@ -1,0 +1,84 @@
+#pragma once
+// The in-memory record table: seven typed fields, rows in order of arrival.
+// Held column by column with per-column dictionaries for the texts, so that
+// millions of rows fit in a few tens of bytes each.
+
+#include <QObject>
+#include <QString>
+#include <QStringView>
+
+#include <array>
+#include <cstdint>
+#include <memory>
+
+namespace orvex {
+
+// Field positions, in table order.
+enum RecordField : int { FieldNo = 0, FieldTime, FieldDcAc, FieldValue, FieldUnit, FieldAuto, FieldNVal };
+
+// One field of one row; `has` false means the field is empty (no value).
+struct FieldValue {
+    bool has = false;
+    std::int32_t integer = 0;  // integer fields
+    QString text;              // text fields
+
+    static FieldValue Int(std::int32_t v) { return {true, v, {}}; }
+    static FieldValue Text(const QString& t) { return {true, 0, t}; }
+};
+
+struct RecordRow {
+    std::array<FieldValue, 7> fields;
+    bool appended = true;  // appended since the table was created or emptied
+};
+
+class RecordTable : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int kFieldCount = 7;
+    static constexpr int kTextWidth = 20;
+
+    // "No", "time", "DC/AC", "Value", "Unit", "Auto", "NVal".
+    static QString FieldName(int field);
+    static bool IsIntegerField(int field);  // No and NVal
+    // Position of the field with that name, letter case ignored; -1 when none.
+    static int FieldIndex(QStringView name);
+
+    explicit RecordTable(QObject* parent = nullptr);
+    ~RecordTable() override;
+
+    int rowCount() const;
+
+    // Appends and posts a row; texts longer than 20 characters are cut.
+    // The new row becomes the current row.
+    void Append(const RecordRow& row);
+
+    // Fast field access for iteration (row in 0..rowCount()-1).
+    bool Has(int row, int field) const;
+    std::int32_t Integer(int row, int field) const;  // 0 when empty
+    QString Text(int row, int field) const;           // empty when empty; integers as decimal
+    bool IsAppended(int row) const;
+    RecordRow Row(int row) const;
+
+    // Removes every row.
+    void Empty();
+    // Replaces every row by those of `other` (which is left empty); one reset.
+    void ReplaceWith(RecordTable& other);
+
+    // The current row (-1 when the table is empty).
+    int currentRow() const;
+    void setCurrentRow(int row);
+
+    // Bytes held by the table, for benchmarks.
+    std::size_t memoryBytes() const;
+
+signals:
+    void rowsAppended(int first, int last);
+    void reset();
+    void currentRowChanged(int row);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d;
+};
+
+}  // namespace orvex

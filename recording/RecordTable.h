@@ -14,32 +14,44 @@
 namespace orvex {
 
 // Field positions, in table order.
-enum RecordField : int { FieldNo = 0, FieldTime, FieldDcAc, FieldValue, FieldUnit, FieldAuto, FieldNVal };
+enum RecordField : int {
+    FieldNo = 0,
+    FieldTime,
+    FieldDcAc,
+    FieldValue,
+    FieldUnit,
+    FieldAuto,
+    FieldNVal
+};
 
 // One field of one row; `has` false means the field is empty (no value).
 struct FieldValue {
     bool has = false;
-    std::int32_t integer = 0;  // integer fields
-    QString text;              // text fields
+    std::int32_t integer = 0; // integer fields
+    QString text;             // text fields
 
     static FieldValue Int(std::int32_t v) { return {true, v, {}}; }
     static FieldValue Text(const QString& t) { return {true, 0, t}; }
 };
 
+// The enumerator FieldValue hides the struct's plain name in this namespace; name the
+// type as `struct FieldValue` (or FieldCell) where a declaration needs it.
+using FieldCell = struct FieldValue;
+
 struct RecordRow {
-    std::array<FieldValue, 7> fields;
-    bool appended = true;  // appended since the table was created or emptied
+    std::array<FieldCell, 7> fields;
+    bool appended = true; // appended since the table was created or emptied
 };
 
 class RecordTable : public QObject {
     Q_OBJECT
-public:
+  public:
     static constexpr int kFieldCount = 7;
     static constexpr int kTextWidth = 20;
 
     // "No", "time", "DC/AC", "Value", "Unit", "Auto", "NVal".
     static QString FieldName(int field);
-    static bool IsIntegerField(int field);  // No and NVal
+    static bool IsIntegerField(int field); // No and NVal
     // Position of the field with that name, letter case ignored; -1 when none.
     static int FieldIndex(QStringView name);
 
@@ -54,8 +66,8 @@ public:
 
     // Fast field access for iteration (row in 0..rowCount()-1).
     bool Has(int row, int field) const;
-    std::int32_t Integer(int row, int field) const;  // 0 when empty
-    QString Text(int row, int field) const;           // empty when empty; integers as decimal
+    std::int32_t Integer(int row, int field) const; // 0 when empty
+    QString Text(int row, int field) const;         // empty when empty; integers as decimal
     bool IsAppended(int row) const;
     RecordRow Row(int row) const;
 
@@ -71,14 +83,14 @@ public:
     // Bytes held by the table, for benchmarks.
     std::size_t memoryBytes() const;
 
-signals:
+  signals:
     void rowsAppended(int first, int last);
     void reset();
     void currentRowChanged(int row);
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> d;
 };
 
-}  // namespace orvex
+} // namespace orvex

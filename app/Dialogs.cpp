@@ -1,0 +1,58 @@
+#include "app/Dialogs.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QMessageBox>
+
+namespace orvex {
+namespace {
+
+QString Caption(QWidget* parent) {
+    return parent ? parent->window()->windowTitle() : QApplication::applicationName();
+}
+
+class TQtDialogs final : public IDialogs {
+  public:
+    bool AskYesNo(QWidget* parent, const QString& text) override {
+        QMessageBox box(QMessageBox::Information, Caption(parent), text,
+                        QMessageBox::Yes | QMessageBox::No, parent);
+        box.setDefaultButton(QMessageBox::Yes);
+        return box.exec() == QMessageBox::Yes;
+    }
+    void Inform(QWidget* parent, const QString& text) override {
+        QMessageBox box(QMessageBox::Information, Caption(parent), text, QMessageBox::Ok, parent);
+        box.exec();
+    }
+    void ShowError(QWidget* parent, const QString& text, const QString& caption) override {
+        QMessageBox box(QMessageBox::Critical, caption.isEmpty() ? Caption(parent) : caption, text,
+                        QMessageBox::Ok, parent);
+        box.exec();
+    }
+    QString AskSaveFileName(QWidget* parent, const FileDialogRequest& r) override {
+        QFileDialog dialog(parent, r.caption, QString(), r.filter);
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setFileMode(QFileDialog::AnyFile);
+        dialog.setOption(QFileDialog::DontConfirmOverwrite, !r.confirmOverwrite);
+        if (!r.defaultSuffix.isEmpty()) dialog.setDefaultSuffix(r.defaultSuffix);
+        if (!r.initialName.isEmpty()) dialog.selectFile(r.initialName);
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+        return dialog.selectedFiles().constFirst();
+    }
+    QString AskOpenFileName(QWidget* parent, const FileDialogRequest& r) override {
+        QFileDialog dialog(parent, r.caption, QString(), r.filter);
+        dialog.setAcceptMode(QFileDialog::AcceptOpen);
+        dialog.setFileMode(QFileDialog::ExistingFile);
+        if (!r.initialName.isEmpty()) dialog.selectFile(r.initialName);
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+        return dialog.selectedFiles().constFirst();
+    }
+};
+
+} // namespace
+
+IDialogs& QtDialogs() {
+    static TQtDialogs dialogs;
+    return dialogs;
+}
+
+} // namespace orvex

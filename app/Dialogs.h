@@ -1,0 +1,38 @@
+#pragma once
+// The questions, messages and file dialogs the window shows.  The window uses
+// the real Qt dialogs; tests install a scripted implementation so that no person
+// has to answer them.
+
+#include <QString>
+
+class QWidget;
+
+namespace orvex {
+
+struct FileDialogRequest {
+    QString caption;
+    QString filter;        // Qt filter syntax: "Text (*.ext);;Other (*.x)"
+    QString defaultSuffix; // without the dot, empty for none
+    bool confirmOverwrite = true;
+    QString initialName;
+};
+
+class IDialogs {
+  public:
+    virtual ~IDialogs() = default;
+    // Modal question with the information icon and the buttons Yes and No.
+    virtual bool AskYesNo(QWidget* parent, const QString& text) = 0;
+    // Modal information message with an OK button.
+    virtual void Inform(QWidget* parent, const QString& text) = 0;
+    // Modal error message with an OK button (caption "Error" unless given).
+    virtual void ShowError(QWidget* parent, const QString& text,
+                           const QString& caption = QString()) = 0;
+    // File names; empty when the user cancels.
+    virtual QString AskSaveFileName(QWidget* parent, const FileDialogRequest& request) = 0;
+    virtual QString AskOpenFileName(QWidget* parent, const FileDialogRequest& request) = 0;
+};
+
+// The real Qt dialogs.
+IDialogs& QtDialogs();
+
+} // namespace orvex

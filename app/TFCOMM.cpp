@@ -1,0 +1,654 @@
+#include "app/TFCOMM.h"
+
+#include "app/Widgets.h"
+#include "display/LcdPanel.h"
+#include "recording/LimitJudge.h"
+#include "recording/RecordGrid.h"
+#include "recording/Sampling.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QResizeEvent>
+#include <QScreen>
+#include <QTableView>
+#include <QTimer>
+#include <QToolButton>
+
+namespace orvex {
+namespace {
+
+// Fonts of the layout, by pixel height.
+QFont PixelFont(const QString& family, int pixels, bool bold = false, bool italic = false) {
+    QFont f(family);
+    f.setPixelSize(pixels);
+    f.setBold(bold);
+    f.setItalic(italic);
+    return f;
+}
+
+QFont WindowFont() {
+    return PixelFont(QStringLiteral("MS Sans Serif"), 11, true);
+}
+QFont ArialFont(int pixels, bool bold = false, bool italic = false) {
+    return PixelFont(QStringLiteral("Arial"), pixels, bold, italic);
+}
+
+template <typename W> W* Place(QWidget* parent, const QString& name, int x, int y, int w, int h) {
+    auto* widget = new W(parent);
+    widget->setObjectName(name);
+    widget->setGeometry(x, y, w, h);
+    return widget;
+}
+
+QLabel* Label(QWidget* parent, const QString& name, const QString& text, int x, int y,
+              const QFont& font) {
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(name);
+    label->setFont(font);
+    label->move(x, y);
+    label->adjustSize();
+    return label;
+}
+
+QLineEdit* Edit(QWidget* parent, const QString& name, const QString& text, int x, int y, int w,
+                int h) {
+    auto* edit = Place<QLineEdit>(parent, name, x, y, w, h);
+    edit->setText(text);
+    return edit;
+}
+
+QCheckBox* Check(QWidget* parent, const QString& name, const QString& text, int x, int y, int w,
+                 int h, bool checked) {
+    auto* box = Place<QCheckBox>(parent, name, x, y, w, h);
+    box->setText(text);
+    box->setChecked(checked);
+    return box;
+}
+
+// An icon button in the style of a flat speed button.  `hint` names what it does;
+// it is shown as a tooltip only where `tooltip` is true.
+QToolButton* IconButton(QWidget* parent, const QString& name, const QString& icon, int x, int y,
+                        int w, int h, const QString& hint, bool tooltip = false) {
+    auto* button = Place<QToolButton>(parent, name, x, y, w, h);
+    if (!icon.isEmpty()) {
+        button->setIcon(QIcon(QStringLiteral(":/app/icons/") + icon));
+        button->setIconSize(QSize(16, 16));
+    }
+    button->setAutoRaise(true);
+    button->setAccessibleName(hint);
+    button->setProperty("hint", hint);
+    if (tooltip) button->setToolTip(hint);
+    return button;
+}
+
+TClickPanel* PanelButton(QWidget* parent, const QString& name, const QString& caption, int x, int y,
+                         int w, int h) {
+    auto* panel = Place<TClickPanel>(parent, name, x, y, w, h);
+    panel->setText(caption);
+    panel->setAlignment(Qt::AlignCenter);
+    return panel;
+}
+
+QLabel* Picture(QWidget* parent, const QString& name, const QString& icon, int x, int y, int w,
+                int h) {
+    auto* label = Place<QLabel>(parent, name, x, y, w, h);
+    label->setPixmap(QIcon(QStringLiteral(":/app/icons/") + icon).pixmap(QSize(w, h)));
+    return label;
+}
+
+QMenu* Menu(QMenuBar* bar, const QString& name, const QString& title) {
+    QMenu* menu = bar->addMenu(title);
+    menu->setObjectName(name);
+    menu->menuAction()->setObjectName(name);
+    return menu;
+}
+
+QAction* Item(QMenu* menu, const QString& name, const QString& caption, bool checkable = false,
+              bool checked = false) {
+    QAction* item = menu->addAction(caption);
+    item->setObjectName(name);
+    item->setCheckable(checkable);
+    item->setChecked(checked);
+    return item;
+}
+
+} // namespace
+
+TFCOMM::TFCOMM(const WindowOptions& options, QWidget* parent)
+    : QMainWindow(parent), dialogs_(options.dialogs ? options.dialogs : &QtDialogs()),
+      machineProbe_(options.machineProbe ? options.machineProbe : MachineProbe(UnameMachine)) {
+    setObjectName(QStringLiteral("TFCOMM"));
+    RegisterLcdFont();
+    setFont(WindowFont());
+    setWindowIcon(QIcon(QStringLiteral(":/app/icons/window.svg")));
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, QApplication::palette().color(QPalette::Button));
+    setPalette(pal);
+
+    BuildMenu();
+
+    client_ = new QWidget(this);
+    client_->setObjectName(QStringLiteral("ClientArea"));
+    client_->setFixedSize(kClientWidth, kClientHeight);
+    client_->setAutoFillBackground(true);
+    setCentralWidget(client_);
+
+    BuildConnectionBar(client_);
+
+    Panel1 = new TLcdPanel(client_);
+    Panel1->move(3, 28);
+
+    BuildJudgePanel(client_);
+    BuildChartToolbar(client_);
+    BuildRecordToolbar(client_);
+
+    DBGrid1 = Place<QTableView>(client_, QStringLiteral("DBGrid1"), 1, 232, 334, 241);
+    DBGrid1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    DBGrid1->setSelectionBehavior(QAbstractItemView::SelectRows);
+
+    Chtshow = Place<QFrame>(client_, QStringLiteral("Chtshow"), 336, 204, 376, 269);
+    Panel5->raise();
+
+    BuildUnseenControls(client_);
+
+    state_.recording.cds1.setObjectName(QStringLiteral("cds1"));
+    Data1 = new TRecordGridModel(&state_.recording.cds1, this);
+    Data1->setObjectName(QStringLiteral("Data1"));
+    SetupRecordGrid(DBGrid1, Data1);
+
+    ConTimer = new QTimer(this);
+    ConTimer->setObjectName(QStringLiteral("ConTimer"));
+    ConTimer->setInterval(300);
+    Trecord = new QTimer(this);
+    Trecord->setObjectName(QStringLiteral("Trecord"));
+    Trecord->setInterval(1000);
+    Timer2 = new QTimer(this);
+    Timer2->setObjectName(QStringLiteral("Timer2"));
+    Timer2->setInterval(2000);
+
+    ConnectRecording();
+
+    state_.protocol.assembler.onCut = [this](const QString& frame) { USBtxt->setText(frame); };
+    state_.protocol.assembler.onFrame = [this](const QString&) { LcdDisplayOrvex(); };
+
+    setFixedSize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
+
+    RunHandler([this] { FormCreate(); });
+
+    ConTimer->start();
+    Trecord->start();
+}
+
+TFCOMM::~TFCOMM() = default;
+
+QAction* TFCOMM::action(const QString& name) const {
+    return findChild<QAction*>(name);
+}
+
+void TFCOMM::BuildMenu() {
+    QMenuBar* bar = menuBar();
+    bar->setObjectName(QStringLiteral("MainMenu1"));
+
+    QMenu* com = Menu(bar, QStringLiteral("ComSetup1"), QStringLiteral("ComSetup"));
+    Item(com, QStringLiteral("COM11"), QStringLiteral("COM1"), true, true);
+    Item(com, QStringLiteral("COM21"), QStringLiteral("COM2"), true);
+    Item(com, QStringLiteral("COM31"), QStringLiteral("COM3"), true);
+    Item(com, QStringLiteral("COM41"), QStringLiteral("COM4"), true);
+
+    QMenu* connect = Menu(bar, QStringLiteral("Connect1"), QStringLiteral("Connect"));
+    Item(connect, QStringLiteral("START1"), QStringLiteral("START"), true);
+    Item(connect, QStringLiteral("STOP1"), QStringLiteral("STOP"), true)->setEnabled(false);
+
+    QMenu* graphic = Menu(bar, QStringLiteral("Graphic"), QStringLiteral("Graphic"));
+    Item(graphic, QStringLiteral("First"), QStringLiteral("First"));
+    Item(graphic, QStringLiteral("Previous"), QStringLiteral("Previous"));
+    Item(graphic, QStringLiteral("Next"), QStringLiteral("Next"));
+    Item(graphic, QStringLiteral("Last"), QStringLiteral("Last"));
+    graphic->addSeparator()->setObjectName(QStringLiteral("N1"));
+    Item(graphic, QStringLiteral("New"), QStringLiteral("New"));
+    Item(graphic, QStringLiteral("Save"), QStringLiteral("Save"));
+    graphic->addSeparator()->setObjectName(QStringLiteral("N2"));
+    Item(graphic, QStringLiteral("Fill"), QStringLiteral("Fill"), true, true);
+
+    QMenu* record = Menu(bar, QStringLiteral("Record1"), QStringLiteral("Record"));
+    Item(record, QStringLiteral("New1"), QStringLiteral("New"));
+    Item(record, QStringLiteral("Save1"), QStringLiteral("Save"));
+    record->addSeparator()->setObjectName(QStringLiteral("N3"));
+    Item(record, QStringLiteral("N10001"), QStringLiteral("1000"), true);
+    Item(record, QStringLiteral("N50001"), QStringLiteral("5000"), true);
+    Item(record, QStringLiteral("N100001"), QStringLiteral("10000"), true, true);
+    Item(record, QStringLiteral("N500001"), QStringLiteral("50000"), true);
+    Item(record, QStringLiteral("N1000001"), QStringLiteral("100000"), true);
+    Item(record, QStringLiteral("limitess"), QStringLiteral("limitless"), true);
+}
+
+void TFCOMM::BuildConnectionBar(QWidget* client) {
+    Panel6 = Place<QFrame>(client, QStringLiteral("Panel6"), 5, -4, 707, 34);
+    const QFont portFont = ArialFont(16, true);
+    const struct {
+        const char* name;
+        const char* caption;
+        int x, y;
+    } ports[] = {{"BtCOM1", "COM 1", 5, 6},
+                 {"BtCOM2", "COM 2", 3, 6},
+                 {"BtCOM3", "COM 3", 5, 6},
+                 {"BtCOM4", "COM 4", 3, 5}};
+    for (const auto& p : ports) {
+        TClickPanel* panel = PanelButton(Panel6, QString::fromLatin1(p.name),
+                                         QString::fromLatin1(p.caption), p.x, p.y, 61, 24);
+        panel->setFont(portFont);
+        panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        panel->setAutoFillBackground(true);
+        QPalette pal = panel->palette();
+        pal.setColor(QPalette::Window, QColor(192, 192, 192));
+        panel->setPalette(pal);
+        panel->setVisible(qstrcmp(p.name, "BtCOM1") == 0);
+    }
+
+    auto* comCon = Place<QPushButton>(Panel6, QStringLiteral("COMCon"), 66, 5, 152, 25);
+    comCon->setText(QStringLiteral("COM Connect"));
+    comCon->setCheckable(true);
+    comCon->setFont(ArialFont(13, true));
+    auto* usbCon = Place<QPushButton>(Panel6, QStringLiteral("USBCon"), 221, 6, 119, 25);
+    usbCon->setText(QStringLiteral("USB Connect"));
+    usbCon->setCheckable(true);
+    usbCon->setFont(ArialFont(13, true));
+    usbCon->setAccessibleName(QStringLiteral("USB Connect"));
+    usbCon->setProperty("hint", QStringLiteral("USB Connect"));
+
+    auto* quit = Place<QPushButton>(Panel6, QStringLiteral("BitBtn1"), 605, 5, 89, 25);
+    quit->setText(QStringLiteral("QUIT"));
+    quit->setFont(ArialFont(14, true, true));
+    On(quit, &QPushButton::clicked, [this] { BitBtn1Click(); });
+}
+
+void TFCOMM::BuildJudgePanel(QWidget* client) {
+    Panel4 = Place<QFrame>(client, QStringLiteral("Panel4"), 340, 30, 371, 132);
+    static_cast<QFrame*>(Panel4)->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    const QFont font = ArialFont(11, true);
+    Label(Panel4, QStringLiteral("T1_HI"), QStringLiteral("Set Hi Limit:"), 16, 20, font);
+    T1HI = Edit(Panel4, QStringLiteral("T1HI"), QStringLiteral("22000"), 112, 16, 81, 22);
+    T1HI->setFont(font);
+    T1HI->setToolTip(QStringLiteral("Can't for empty"));
+    Label(Panel4, QStringLiteral("T1_Value"), QStringLiteral("Measure Value:"), 16, 64, font);
+    T1VALUE = Edit(Panel4, QStringLiteral("T1VALUE"), QStringLiteral("0"), 112, 54, 129, 32);
+    T1VALUE->setFont(ArialFont(21, true));
+    T1VALUE->setAutoFillBackground(true);
+    Label(Panel4, QStringLiteral("T1_LO"), QStringLiteral("Set Low Limit:"), 16, 100, font);
+    T1LO = Edit(Panel4, QStringLiteral("T1LO"), QStringLiteral("-22000"), 112, 100, 81, 22);
+    T1LO->setFont(font);
+    T1LO->setToolTip(QStringLiteral("Can't for empty"));
+
+    const QColor tip = QApplication::palette().color(QPalette::ToolTipBase);
+    QPalette valuePal = T1VALUE->palette();
+    valuePal.setColor(QPalette::Base, tip);
+    T1VALUE->setPalette(valuePal);
+
+    Shape1 = Place<TShape>(Panel4, QStringLiteral("Shape1"), 245, 8, 113, 121);
+    Shape1->setBrushColor(tip);
+    judge = Place<QLabel>(Panel4, QStringLiteral("judge"), 275, 52, 60, 36);
+    judge->setFont(PixelFont(QStringLiteral("MS Sans Serif"), 32, true));
+    judge->setAutoFillBackground(true);
+    QPalette judgePal = judge->palette();
+    judgePal.setColor(QPalette::Window, tip);
+    judge->setPalette(judgePal);
+    judge->setText(QString());
+
+    CONok = Picture(Panel4, QStringLiteral("CONok"), QStringLiteral("link_on.svg"), 342, 5, 28, 24);
+    CONok->hide();
+    CONokN =
+        Picture(Panel4, QStringLiteral("CONokN"), QStringLiteral("link_off.svg"), 344, 5, 28, 24);
+}
+
+void TFCOMM::BuildChartToolbar(QWidget* client) {
+    Panel5 = Place<QFrame>(client, QStringLiteral("Panel5"), 341, 166, 372, 38);
+    static_cast<QFrame*>(Panel5)->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    const QColor silver(192, 192, 192);
+
+    BtFill = Check(Panel5, QStringLiteral("BtFill"), QStringLiteral("Fill"), 24, 4, 44, 17, true);
+    BtFill->setFont(PixelFont(QStringLiteral("MS Sans Serif"), 13));
+    BtFill->setProperty("hint", QStringLiteral("Graphic Fill"));
+    BtFill->setAutoFillBackground(true);
+    QPalette fillPal = BtFill->palette();
+    fillPal.setColor(QPalette::Window, silver);
+    BtFill->setPalette(fillPal);
+
+    Maxrecord = Edit(Panel5, QStringLiteral("Maxrecord"), QStringLiteral("100"), 91, 2, 49, 21);
+    QPalette maxPal = Maxrecord->palette();
+    maxPal.setColor(QPalette::Base, silver);
+    Maxrecord->setPalette(maxPal);
+
+    IconButton(Panel5, QStringLiteral("BtSave"), QStringLiteral("save.svg"), 149, 3, 28, 21,
+               QStringLiteral("Save"));
+    IconButton(Panel5, QStringLiteral("BtFirst"), QStringLiteral("first.svg"), 179, 3, 25, 21,
+               QStringLiteral("First"));
+    IconButton(Panel5, QStringLiteral("BTPrevious"), QStringLiteral("previous.svg"), 203, 3, 25, 21,
+               QStringLiteral("Previous"));
+    Bt10 = IconButton(Panel5, QStringLiteral("Bt10"), QString(), 227, 3, 25, 21,
+                      QStringLiteral("Page No."));
+    Bt10->setText(QStringLiteral("1"));
+    QPalette pagePal = Bt10->palette();
+    pagePal.setColor(QPalette::ButtonText, Qt::blue);
+    Bt10->setPalette(pagePal);
+    IconButton(Panel5, QStringLiteral("BtNext"), QStringLiteral("next.svg"), 251, 3, 25, 21,
+               QStringLiteral("Next"));
+    IconButton(Panel5, QStringLiteral("BTlast"), QStringLiteral("last.svg"), 275, 3, 25, 21,
+               QStringLiteral("last"));
+
+    auto* enlarge = Place<TClickImage>(Panel5, QStringLiteral("TbFd"), 312, 3, 25, 25);
+    enlarge->setPixmap(QIcon(QStringLiteral(":/app/icons/enlarge.svg")).pixmap(25, 25));
+    enlarge->setProperty("hint", QStringLiteral("Graphic Enlarge"));
+    auto* restore = Place<TClickImage>(Panel5, QStringLiteral("TbSx"), 334, 6, 25, 25);
+    restore->setPixmap(QIcon(QStringLiteral(":/app/icons/restore.svg")).pixmap(25, 25));
+    restore->setProperty("hint", QStringLiteral("Graphic Restore"));
+    restore->hide();
+}
+
+void TFCOMM::BuildRecordToolbar(QWidget* client) {
+    QFont regular = font();
+    regular.setBold(false);
+    RepeatSet =
+        Check(client, QStringLiteral("RepeatSet"), QStringLiteral("Repeat"), 1, 210, 54, 20, true);
+    RepeatSet->setFont(regular);
+    RepeatSet->setProperty("hint", QStringLiteral("Repeage Record"));
+    RecordSI = Check(client, QStringLiteral("RecordSI"),
+                     QStringLiteral("Sampling Interval           'S"), 55, 210, 143, 20, false);
+    RecordSI->setFont(regular);
+    RecordSITime =
+        Edit(client, QStringLiteral("RecordSITime"), QStringLiteral("10"), 157, 210, 27, 21);
+    RecordSITime->raise();
+
+    IconButton(client, QStringLiteral("RecordNew"), QStringLiteral("new.svg"), 246, 210, 23, 21,
+               QStringLiteral("Close Data"), true);
+    IconButton(client, QStringLiteral("OpenDataFiles"), QStringLiteral("open.svg"), 268, 210, 23,
+               21, QStringLiteral("Open old data files"), true);
+    IconButton(client, QStringLiteral("saveas"), QStringLiteral("savedata.svg"), 290, 210, 23, 21,
+               QStringLiteral("Save data files"), true);
+    IconButton(client, QStringLiteral("BtPrint"), QStringLiteral("print.svg"), 312, 210, 22, 21,
+               QStringLiteral("Print"));
+}
+
+void TFCOMM::BuildUnseenControls(QWidget* client) {
+    // Hidden controls.
+    IconButton(client, QStringLiteral("Print"), QStringLiteral("print.svg"), 312, 232, 22, 21,
+               QString())
+        ->hide();
+    USBtxt = Place<QLabel>(client, QStringLiteral("USBtxt"), 720, 40, 160, 16);
+    USBtxt->setFont(ArialFont(10, false, true));
+    USBtxt->setText(QStringLiteral("6001"));
+    USBtxt->hide();
+    ComboBox1 = Place<QComboBox>(Chtshow, QStringLiteral("ComboBox1"), 8, 8, 80, 21);
+    ComboBox1->addItems({QStringLiteral("atile"), QStringLiteral("btile")});
+    ComboBox1->hide();
+
+    // Panels used as buttons, below the client area (FormResize places them).
+    const QColor blue(0, 0, 255);
+    auto makeBlue = [&](TClickPanel* panel) {
+        panel->setFont(ArialFont(13, true, true));
+        panel->setAutoFillBackground(true);
+        QPalette pal = panel->palette();
+        pal.setColor(QPalette::Window, blue);
+        pal.setColor(QPalette::WindowText, Qt::yellow);
+        panel->setPalette(pal);
+        return panel;
+    };
+    makeBlue(
+        PanelButton(client, QStringLiteral("BTCon"), QStringLiteral("Connect"), 524, 511, 97, 25));
+    makeBlue(PanelButton(client, QStringLiteral("BtDiscon"), QStringLiteral("Disconnect"), 524, 511,
+                         97, 25))
+        ->hide();
+    TClickPanel* exit = makeBlue(
+        PanelButton(client, QStringLiteral("BtExit"), QStringLiteral("Exit"), 634, 511, 73, 25));
+    On(exit, &TClickPanel::clicked, [this] { BtExit1Click(); });
+
+    // Controls beyond the window's edge.
+    IconButton(client, QStringLiteral("BtNew"), QStringLiteral("new.svg"), 720, 210, 23, 21,
+               QStringLiteral("New"));
+    SetMaxB = Check(client, QStringLiteral("SetMaxB"), QStringLiteral("SetMax:"), 720, 240, 70, 20,
+                    false);
+    Setmax = Edit(client, QStringLiteral("Setmax"), QStringLiteral("22000"), 790, 240, 60, 21);
+    SetMinB = Check(client, QStringLiteral("SetMinB"), QStringLiteral("SetMin: "), 720, 264, 70, 20,
+                    false);
+    SetMin = Edit(client, QStringLiteral("SetMin"), QStringLiteral("-22000"), 790, 264, 60, 21);
+    multirange = Check(client, QStringLiteral("multirange"), QStringLiteral("Continue Record"), 720,
+                       288, 130, 20, true);
+    multirange->setProperty(
+        "hint", QStringLiteral("If the choice consecution  record data, shift gear then can't "
+                               "clearance data.When the function file replace, would the data of "
+                               "the clearance record.Thanks!"));
+    IFOrvex =
+        Check(client, QStringLiteral("IFOrvex"), QStringLiteral("IFOrvex"), 720, 312, 90, 20, true);
+    const struct {
+        const char* name;
+        const char* caption;
+    } buttons[] = {{"ReadBtn", "Read"},
+                   {"ClearBtn", "Clear"},
+                   {"InfoBtn", "Info"},
+                   {"SetFeature", "SetFeature"}};
+    int y = 340;
+    for (const auto& b : buttons) {
+        auto* button = Place<QPushButton>(client, QString::fromLatin1(b.name), 720, y, 90, 23);
+        button->setText(QString::fromLatin1(b.caption));
+        y += 26;
+    }
+    Place<QListWidget>(client, QStringLiteral("DevListBox"), 720, 450, 200, 60);
+    Place<QListWidget>(client, QStringLiteral("HistoryListBox"), 720, 520, 200, 60);
+}
+
+void TFCOMM::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    FormResize();
+}
+
+void TFCOMM::FormResize() {
+    // The outer width includes the frame; before the window manager gives the
+    // window a frame, the client width stands in for it.
+    const int outer = qMax(frameGeometry().width(), width());
+    if (auto* w = control(QStringLiteral("BtExit"))) w->move(outer - 80, 511);
+    if (auto* w = control(QStringLiteral("BTCon"))) w->move(outer - 190, 511);
+    if (auto* w = control(QStringLiteral("BtDiscon"))) w->move(outer - 190, 511);
+}
+
+void TFCOMM::RunHandler(const std::function<void()>& handler) {
+    try {
+        handler();
+    } catch (const std::exception& e) {
+        ShowHandlerError(QString::fromUtf8(e.what()));
+    } catch (...) {
+        ShowHandlerError(QStringLiteral("An unexpected error occurred."));
+    }
+}
+
+void TFCOMM::ShowHandlerError(const QString& text) {
+    try {
+        dialogs_->ShowError(this, text, windowTitle());
+    } catch (...) {
+        // The error box itself failed: nothing more can be shown.
+    }
+}
+
+void TFCOMM::FormCreate() {
+    // 2. The user's number format, 3. the decimal separator.
+    state_.LocaleSettings = QLocale::system();
+    state_.protocol.decimalSeparator = ReadDecimalSeparator();
+    // 4. The profile defaults.
+    state_.profile = MeterProfile{};
+    state_.protocol.measurement = MeasurementTracker{};
+    // 5. The record table, empty; 6. the numbering and the record limit.
+    state_.recording.cds1.Empty();
+    state_.recording.recorder.nextRecordNo = 1;
+    ChooseRecordLimit(kDefaultRecordLimitItem);
+    // 7. The series selector.
+    ComboBox1->setCurrentIndex(0);
+    // 8. The rest of the profile, 9. the processor suffix.
+    ApplyMeterProfile();
+    setWindowTitle(windowTitle() + CaptionSuffix(machineProbe_));
+}
+
+void TFCOMM::ApplyMeterProfile() {
+    state_.profile = MeterProfile{};
+    state_.protocol.measurement.previousUnitText = QStringLiteral("113");
+    if (IFOrvex->isChecked()) {
+        setWindowTitle(kTitle);
+        state_.profile.profileCode = QStringLiteral("22");
+    }
+    if (const MeterProfile* row = FindMeterProfile(state_.profile.profileCode)) {
+        state_.profile = *row;
+        Setmax->setText(row->setmaxText);
+        SetMin->setText(row->setMinText);
+        if (row->barMaximum) Panel1->SetBarMaximum(*row->barMaximum);
+    }
+}
+
+void TFCOMM::BitBtn1Click() {
+    if (!dialogs_->AskYesNo(this,
+                            QStringLiteral("Are you sure that you want to quit this application?")))
+        return;
+    emit terminationRequested();
+}
+
+void TFCOMM::BtExit1Click() {
+    emit terminationRequested();
+}
+
+void TFCOMM::ReplaceEditText(QLineEdit* edit, const QString& text, int selStart, int selLength) {
+    edit->setText(text);
+    edit->setSelection(selStart, selLength);
+}
+
+void TFCOMM::ConnectRecording() {
+    RecordingState& rec = state_.recording;
+    // The limit edits: key filter and change handler, shared by T1HI and T1LO.
+    for (QLineEdit* limit : {T1HI, T1LO}) {
+        new TKeyFilter(limit, [this](QChar key) {
+            return T1HIKeyPress(key, state_.protocol.decimalSeparator);
+        });
+        On(limit, &QLineEdit::textChanged, [this, limit] {
+            if (auto r = T1HIChange(limit->text(), state_.protocol.decimalSeparator))
+                ReplaceEditText(limit, r->text, r->selStart, r->selLength);
+        });
+    }
+    // The sampling interval edit; its key filter also serves the page-size edit.
+    for (QLineEdit* edit : {RecordSITime, Maxrecord})
+        new TKeyFilter(edit, [](QChar key) { return RecordSITimeKeyPress(key); });
+    On(RecordSITime, &QLineEdit::textChanged, [this] {
+        if (auto r = RecordSITimeChange(RecordSITime->text()))
+            ReplaceEditText(RecordSITime, r->text, r->selStart, r->selLength);
+    });
+    On(Trecord, &QTimer::timeout, [this] { TrecordTimer(); });
+
+    for (const char* name : {"RecordNew"})
+        On(control<QToolButton>(QString::fromLatin1(name)), &QToolButton::clicked,
+           [this] { RecordNewClick(); });
+    On(action(QStringLiteral("New1")), &QAction::triggered, [this] { RecordNewClick(); });
+    for (int i = 0; i < int(kRecordLimitItems.size()); ++i)
+        On(action(QString::fromLatin1(kRecordLimitItems[i].objectName)), &QAction::triggered,
+           [this, i] { ChooseRecordLimit(i); });
+    Q_UNUSED(rec);
+}
+
+void TFCOMM::ChooseRecordLimit(int item) {
+    state_.recording.recorder.ChooseLimitItem(item);
+    for (int i = 0; i < int(kRecordLimitItems.size()); ++i)
+        action(QString::fromLatin1(kRecordLimitItems[i].objectName))->setChecked(i == item);
+}
+
+void TFCOMM::TrecordTimer() {
+    state_.recording.recorder.TrecordTimer(RecordSI->isChecked());
+}
+
+void TFCOMM::RecordNewClick() {
+    state_.recording.recorder.RecordNewClick(
+        [this] { return dialogs_->AskYesNo(this, QString::fromLatin1(kRecordNewQuestion)); },
+        [this] { ClearChartPoints(); },
+        [this] { control<QToolButton>(QStringLiteral("BtNew"))->click(); });
+}
+
+void TFCOMM::JudgeReading() {
+    const MeterReading& r = state_.protocol.reading;
+    T1VALUE->setText(r.valueText);
+    const Verdict verdict =
+        orvex::JudgeReading(r.valueText, FrameDigits(state_.protocol.assembler.frameText()),
+                            T1LO->text(), T1HI->text(), state_.protocol.decimalSeparator);
+    const QColor colour = VerdictColor(verdict);
+    QPalette valuePal = T1VALUE->palette();
+    valuePal.setColor(QPalette::Base, colour);
+    T1VALUE->setPalette(valuePal);
+    Shape1->setBrushColor(colour);
+    QPalette judgePal = judge->palette();
+    judgePal.setColor(QPalette::Window, colour);
+    judge->setPalette(judgePal);
+    state_.recording.verdictText = VerdictText(verdict);
+    judge->setText(state_.recording.verdictText);
+}
+
+void TFCOMM::INDataToTable() {
+    RecordInput in;
+    in.SetReading(state_.protocol.reading);
+    in.verdictText = state_.recording.verdictText;
+    in.recordSIChecked = RecordSI->isChecked();
+    in.repeatSetChecked = RepeatSet->isChecked();
+    in.recordSITimeText = RecordSITime->text();
+    in.timeText = CurrentTimeText();
+    const RecordOutcome outcome = state_.recording.recorder.INDataToTable(in);
+    if (outcome.feedChart) AddChartValue(state_.protocol.reading.scaledValue);
+}
+
+void TFCOMM::AddChartValue(double) {}
+void TFCOMM::ClearChartPoints() {}
+
+void TFCOMM::OrvexDATA(QObject*, const std::uint8_t* data, int count) {
+    RunHandler([&] { state_.protocol.assembler.OrvexDATA(data, count); });
+}
+
+void TFCOMM::LcdDisplayOrvex() {
+    ProtocolState& p = state_.protocol;
+    const QString frame = p.assembler.frameText();
+    // 1. The locale's separator and format, read afresh for every frame.
+    p.decimalSeparator = ReadDecimalSeparator();
+    state_.LocaleSettings = QLocale::system();
+    // 2. The limit edits take the locale's separator.
+    for (QLineEdit* limit : {T1HI, T1LO}) {
+        const QString normalised = NormaliseLimitSeparator(limit->text(), p.decimalSeparator);
+        if (normalised != limit->text()) limit->setText(normalised);
+    }
+    // 3. The link is alive.
+    CONok->show();
+    CONokN->hide();
+
+    DecodeResult decoded = DecodeFrame(frame, p.decimalSeparator, state_.profile.fullScaleCounts,
+                                       state_.profile.barOverloadPosition);
+    // 4. The diagnostic trace.
+    Panel1->AppendTrace(frame, decoded.ok ? decoded.reading.bitText : QString());
+    if (!decoded.ok) {
+        // The panel keeps the previous reading; the next packet is assembled afresh.
+        ++p.undecodableFrames;
+        p.lastDecodeError = decoded.error;
+        return;
+    }
+    p.reading = std::move(decoded.reading);
+    const MeterReading& r = p.reading;
+
+    // 21. A change of measurement.
+    p.measurement.Observe(r);
+    // 22. The panel.
+    Panel1->RenderReading(r);
+    // 23. The verdict; 24. the record table and the chart.
+    JudgeReading();
+    INDataToTable();
+    // 25. The bar graph.
+    Panel1->SetBarPosition(r.barPosition);
+}
+
+} // namespace orvex

@@ -1,0 +1,154 @@
+#pragma once
+// The main window: every control of the program, the start-up sequence, the
+// per-frame pipeline and the command handlers.
+
+#include "app/AppState.h"
+#include "app/Dialogs.h"
+#include "app/HostSuffix.h"
+
+#include <QMainWindow>
+
+#include <array>
+#include <cstdint>
+#include <exception>
+#include <functional>
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QMenu;
+class QPushButton;
+class QTableView;
+class QTimer;
+class QToolButton;
+
+namespace orvex {
+
+class TClickImage;
+class TClickPanel;
+class TLcdPanel;
+class TRecordGridModel;
+class TShape;
+
+struct WindowOptions {
+    IDialogs* dialogs = nullptr;      // nullptr: the real Qt dialogs
+    MachineProbe machineProbe;        // empty: uname(2)
+    std::array<QString, 4> portPaths; // serial devices for COM1..COM4; empty: the default
+};
+
+class TFCOMM : public QMainWindow {
+    Q_OBJECT
+  public:
+    static constexpr int kClientWidth = 714;
+    static constexpr int kClientHeight = 477;
+    static inline const QString kTitle = QStringLiteral("Orvex Interface Program Ver 4.01");
+
+    explicit TFCOMM(const WindowOptions& options = {}, QWidget* parent = nullptr);
+    ~TFCOMM() override;
+
+    AppState& state() { return state_; }
+    IDialogs& dialogs() { return *dialogs_; }
+
+    // The serial receive handler: runs the packet assembler over a batch of bytes.
+    void OrvexDATA(QObject* sender, const std::uint8_t* data, int count);
+    // The per-frame pipeline, run for every accepted frame (reads frameText).
+    void LcdDisplayOrvex();
+
+    // Runs an event handler: an error it raises ends the handler and is shown
+    // in the standard error message box; the program goes on.
+    void RunHandler(const std::function<void()>& handler);
+
+    // Command handlers.
+    void FormCreate();
+    void ApplyMeterProfile();
+    void BitBtn1Click();
+    void BtExit1Click();
+    void RecordNewClick();
+    void ChooseRecordLimit(int item); // N10001Click .. limitessClick
+    void TrecordTimer();
+    void JudgeReading();
+    void INDataToTable();
+    // The chart pager's part of a recorded frame and of "New".
+    void AddChartValue(double value);
+    void ClearChartPoints();
+
+    // The widget with that control name (object name), or nullptr.
+    template <typename W = QWidget> W* control(const QString& name) const {
+        return findChild<W*>(name);
+    }
+    QAction* action(const QString& name) const;
+
+  signals:
+    // The user asked to end the program (the event loop ends when the handler returns).
+    void terminationRequested();
+
+  protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void FormResize();
+
+  private:
+    void BuildMenu();
+    void BuildConnectionBar(QWidget* client);
+    void BuildJudgePanel(QWidget* client);
+    void BuildChartToolbar(QWidget* client);
+    void BuildRecordToolbar(QWidget* client);
+    void BuildUnseenControls(QWidget* client);
+    void ShowHandlerError(const QString& text);
+    void ConnectRecording();
+    // Puts a replacement text into an edit (its change handler runs again).
+    static void ReplaceEditText(QLineEdit* edit, const QString& text, int selStart, int selLength);
+
+    // Connects a signal to a handler that runs through RunHandler.
+    template <typename Sender, typename Signal, typename Fn>
+    void On(Sender* sender, Signal signal, Fn&& fn) {
+        connect(sender, signal, this,
+                [this, fn = std::forward<Fn>(fn)](auto&&...) { RunHandler(fn); });
+    }
+
+    AppState state_;
+    IDialogs* dialogs_;
+    MachineProbe machineProbe_;
+
+    QWidget* client_ = nullptr;
+    TLcdPanel* Panel1 = nullptr;
+    QWidget* Panel4 = nullptr;
+    QWidget* Panel5 = nullptr;
+    QWidget* Panel6 = nullptr;
+    QWidget* Chtshow = nullptr;
+    QTableView* DBGrid1 = nullptr;
+    TRecordGridModel* Data1 = nullptr;
+
+    QLineEdit* T1HI = nullptr;
+    QLineEdit* T1LO = nullptr;
+    QLineEdit* T1VALUE = nullptr;
+    TShape* Shape1 = nullptr;
+    QLabel* judge = nullptr;
+    QLabel* CONok = nullptr;
+    QLabel* CONokN = nullptr;
+    QLabel* USBtxt = nullptr;
+
+    QCheckBox* BtFill = nullptr;
+    QLineEdit* Maxrecord = nullptr;
+    QToolButton* Bt10 = nullptr;
+    QCheckBox* RepeatSet = nullptr;
+    QCheckBox* RecordSI = nullptr;
+    QLineEdit* RecordSITime = nullptr;
+    QCheckBox* multirange = nullptr;
+    QCheckBox* IFOrvex = nullptr;
+    QCheckBox* SetMaxB = nullptr;
+    QCheckBox* SetMinB = nullptr;
+    QLineEdit* Setmax = nullptr;
+    QLineEdit* SetMin = nullptr;
+    QComboBox* ComboBox1 = nullptr;
+
+    QTimer* ConTimer = nullptr;
+    QTimer* Trecord = nullptr;
+    QTimer* Timer2 = nullptr;
+
+    bool inHandler_ = false;
+};
+
+} // namespace orvex

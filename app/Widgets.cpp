@@ -1,0 +1,58 @@
+#include "app/Widgets.h"
+
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+
+namespace orvex {
+
+void TClickPanel::mouseReleaseEvent(QMouseEvent* event) {
+    QLabel::mouseReleaseEvent(event);
+    if (event->button() == Qt::LeftButton && isEnabled() &&
+        rect().contains(event->position().toPoint()))
+        emit clicked();
+}
+
+void TClickImage::mouseReleaseEvent(QMouseEvent* event) {
+    QLabel::mouseReleaseEvent(event);
+    if (event->button() == Qt::LeftButton && isEnabled() &&
+        rect().contains(event->position().toPoint()))
+        emit clicked();
+}
+
+TKeyFilter::TKeyFilter(QWidget* edit, std::function<QChar(QChar)> filter)
+    : QObject(edit), filter_(std::move(filter)) {
+    edit->installEventFilter(this);
+}
+
+bool TKeyFilter::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() != QEvent::KeyPress) return QObject::eventFilter(watched, event);
+    auto* key = static_cast<QKeyEvent*>(event);
+    if (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) return false;
+    QChar typed;
+    if (key->key() == Qt::Key_Backspace)
+        typed = QChar(8);
+    else if (key->text().size() == 1 && key->text().at(0).isPrint())
+        typed = key->text().at(0);
+    else
+        return false;               // types no character
+    return filter_(typed).isNull(); // a dropped key never reaches the edit
+}
+
+void TShape::setBrushColor(const QColor& color) {
+    if (brush_ == color) return;
+    brush_ = color;
+    update();
+}
+
+void TShape::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(Qt::black, 1));
+    p.setBrush(brush_);
+    // A circle as large as the smaller side, centred.
+    const int d = qMin(width(), height()) - 2;
+    p.drawEllipse(QRectF((width() - d) / 2.0, (height() - d) / 2.0, d, d));
+}
+
+} // namespace orvex

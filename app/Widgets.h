@@ -1,0 +1,66 @@
+#pragma once
+// Small widgets the window is built from: a panel used as a button, a shape.
+
+#include <QColor>
+#include <QLabel>
+#include <QWidget>
+
+#include <functional>
+
+namespace orvex {
+
+// A panel with a caption that acts as a button (the port selector, "Connect", "Exit").
+class TClickPanel : public QLabel {
+    Q_OBJECT
+  public:
+    explicit TClickPanel(QWidget* parent = nullptr) : QLabel(parent) {}
+  signals:
+    void clicked();
+
+  protected:
+    void mouseReleaseEvent(QMouseEvent* event) override;
+};
+
+// A picture that can be clicked (the enlarge / restore images).
+class TClickImage : public QLabel {
+    Q_OBJECT
+  public:
+    explicit TClickImage(QWidget* parent = nullptr) : QLabel(parent) {}
+  signals:
+    void clicked();
+
+  protected:
+    void mouseReleaseEvent(QMouseEvent* event) override;
+};
+
+// A filled circle (the verdict disc).
+class TShape : public QWidget {
+    Q_OBJECT
+  public:
+    explicit TShape(QWidget* parent = nullptr) : QWidget(parent) {}
+    void setBrushColor(const QColor& color);
+    QColor brushColor() const { return brush_; }
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+
+  private:
+    QColor brush_ = Qt::white;
+};
+
+// A key filter for an edit: every typed character goes through `filter`, which
+// returns it (accepted) or the null character (dropped).  Keys that type no
+// character (arrows, Delete, shortcuts) are not filtered.
+class TKeyFilter : public QObject {
+    Q_OBJECT
+  public:
+    TKeyFilter(QWidget* edit, std::function<QChar(QChar)> filter);
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    std::function<QChar(QChar)> filter_;
+};
+
+} // namespace orvex

@@ -1,0 +1,58 @@
+// orvex-interface: the window program.
+
+#include "app/TFCOMM.h"
+
+#include <QApplication>
+#include <QFont>
+#include <QScreen>
+#include <QStyle>
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+void PrintHelp() {
+    std::printf("Usage: orvex-interface [--com1 PATH] [--com2 PATH] [--com3 PATH] [--com4 PATH]\n"
+                "\n"
+                "Shows the meter's display, judges, records, plots and saves its readings.\n"
+                "\n"
+                "  --comN PATH   use the serial device PATH for the port \"COMN\" of the\n"
+                "                ComSetup menu (N = 1..4). Without it COMN is /dev/ttyUSB<N-1>\n"
+                "                when that device exists, else /dev/ttyS<N-1>.\n"
+                "  --help        show this text\n");
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    // The window caption carries the program's title.
+    QApplication::setApplicationDisplayName(QString());
+    QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
+                               {QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
+
+    orvex::WindowOptions options;
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
+            PrintHelp();
+            return 0;
+        }
+        if (std::strncmp(arg, "--com", 5) == 0 && arg[5] >= '1' && arg[5] <= '4' && arg[6] == 0 &&
+            i + 1 < argc) {
+            options.portPaths[arg[5] - '1'] = QString::fromLocal8Bit(argv[++i]);
+            continue;
+        }
+        std::fprintf(stderr, "orvex-interface: unknown option '%s' (see --help)\n", arg);
+        return 2;
+    }
+
+    orvex::TFCOMM window(options);
+    QObject::connect(&window, &orvex::TFCOMM::terminationRequested, &app, &QApplication::quit,
+                     Qt::QueuedConnection);
+    window.setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, window.size(),
+                                           window.screen()->availableGeometry()));
+    window.show();
+    return app.exec();
+}

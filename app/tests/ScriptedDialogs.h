@@ -1,0 +1,45 @@
+#pragma once
+// Dialogs answered by the test instead of a person: every question and message
+// is recorded, questions take their answers from a queue (No when it is empty).
+
+#include "app/Dialogs.h"
+
+#include <QStringList>
+
+#include <deque>
+
+namespace orvex::testing {
+
+class ScriptedDialogs : public IDialogs {
+  public:
+    std::deque<bool> answers;
+    std::deque<QString> fileNames;
+    QStringList questions, informations, errors, errorCaptions;
+    QList<FileDialogRequest> fileRequests;
+
+    bool AskYesNo(QWidget*, const QString& text) override {
+        questions << text;
+        if (answers.empty()) return false;
+        const bool a = answers.front();
+        answers.pop_front();
+        return a;
+    }
+    void Inform(QWidget*, const QString& text) override { informations << text; }
+    void ShowError(QWidget*, const QString& text, const QString& caption) override {
+        errors << text;
+        errorCaptions << caption;
+    }
+    QString AskSaveFileName(QWidget*, const FileDialogRequest& r) override { return nextFile(r); }
+    QString AskOpenFileName(QWidget*, const FileDialogRequest& r) override { return nextFile(r); }
+
+  private:
+    QString nextFile(const FileDialogRequest& r) {
+        fileRequests << r;
+        if (fileNames.empty()) return {};
+        QString name = fileNames.front();
+        fileNames.pop_front();
+        return name;
+    }
+};
+
+} // namespace orvex::testing

@@ -1,0 +1,267 @@
+// The main window: start state, caption, quit paths, the error box of event
+// handlers, and frames fed through the receive handler onto the LCD panel.
+
+#include "app/HostSuffix.h"
+#include "app/TFCOMM.h"
+#include "app/tests/ScriptedDialogs.h"
+#include "display/LcdPanel.h"
+#include "protocol/PacketEncoder.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTimer>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <vector>
+
+using namespace orvex;
+using orvex::testing::ScriptedDialogs;
+
+namespace {
+
+struct Window : ::testing::Test {
+    ScriptedDialogs dialogs;
+    std::unique_ptr<TFCOMM> w;
+
+    void SetUp() override {
+        WindowOptions options;
+        options.dialogs = &dialogs;
+        options.machineProbe = [] { return QStringLiteral("x86_64"); };
+        w = std::make_unique<TFCOMM>(options);
+    }
+
+    // Sends packets the way the serial driver hands them over: one batch,
+    // preceded by the line feed that ends the packet before them.
+    void Feed(const std::vector<PacketFields>& packets) {
+        std::vector<std::uint8_t> bytes{0x0A};
+        for (const auto& f : packets) {
+            const Packet p = EncodePacket(f);
+            bytes.insert(bytes.end(), p.begin(), p.end());
+        }
+        w->OrvexDATA(nullptr, bytes.data(), static_cast<int>(bytes.size()));
+    }
+
+    bool Shown(const char* name) const {
+        QWidget* c = w->control(QString::fromLatin1(name));
+        EXPECT_NE(c, nullptr) << name;
+        return c && !c->isHidden();
+    }
+    QString Caption(const char* name) const {
+        auto* label = w->control<QLabel>(QString::fromLatin1(name));
+        EXPECT_NE(label, nullptr) << name;
+        return label ? label->text() : QString();
+    }
+};
+
+PacketFields Reading(std::array<std::uint8_t, 5> digits, std::uint8_t function, std::uint8_t range,
+                     std::uint8_t option3 = 10, std::uint8_t status = 0) {
+    PacketFields f;
+    f.digits = digits;
+    f.function = function;
+    f.range = range;
+    f.option3 = option3;
+    f.status = status;
+    return f;
+}
+
+} // namespace
+
+TEST(CaptionSuffix, FollowsTheOperatingSystemsProcessor) {
+    const struct {
+        const char* machine;
+        const char* suffix;
+    } cases[] = {{"x86_64", "(x64)"},      {"i686", "(x86)"},      {"i386", "(x86)"},
+                 {"aarch64", "(aarch64)"}, {"armv7l", "(armv7l)"}, {"", "(x86)"}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(CaptionSuffix([&] { return QString::fromLatin1(c.machine); }),
+                  QString::fromLatin1(c.suffix))
+            << c.machine;
+    }
+}
+
+TEST_F(Window, StartsInItsDesignState) {
+    EXPECT_EQ(w->windowTitle(), QStringLiteral("Orvex Interface Program Ver 4.01(x64)"));
+    EXPECT_EQ(w->centralWidget()->size(), QSize(714, 477));
+    EXPECT_EQ(w->minimumSize(), w->maximumSize()) << "the window cannot be resized";
+    EXPECT_FALSE(w->windowFlags() & Qt::WindowMaximizeButtonHint);
+
+    for (const char* checked : {"COM11", "Fill", "N100001"})
+        EXPECT_TRUE(w->action(QString::fromLatin1(checked))->isChecked()) << checked;
+    for (const char* unchecked : {"COM21", "COM31", "COM41", "START1", "STOP1", "N10001", "N50001",
+                                  "N500001", "N1000001", "limitess"})
+        EXPECT_FALSE(w->action(QString::fromLatin1(unchecked))->isChecked()) << unchecked;
+    EXPECT_FALSE(w->action(QStringLiteral("STOP1"))->isEnabled());
+    EXPECT_TRUE(w->action(QStringLiteral("START1"))->isEnabled());
+
+    EXPECT_TRUE(Shown("BtCOM1"));
+    for (const char* hidden : {"BtCOM2", "BtCOM3", "BtCOM4", "BtDiscon", "TbSx", "CONok", "USBtxt",
+                               "Print", "ComboBox1"})
+        EXPECT_FALSE(Shown(hidden)) << hidden;
+    for (const char* shown : {"CONokN", "TbFd", "BTCon", "BtExit", "multirange", "IFOrvex"})
+        EXPECT_TRUE(Shown(shown)) << shown;
+    EXPECT_FALSE(w->control<QPushButton>(QStringLiteral("COMCon"))->isChecked());
+    EXPECT_FALSE(w->control<QPushButton>(QStringLiteral("USBCon"))->isChecked());
+
+    EXPECT_EQ(w->control<QToolButton>(QStringLiteral("Bt10"))->text(), QStringLiteral("1"));
+    EXPECT_EQ(w->control<QLineEdit>(QStringLiteral("T1HI"))->text(), QStringLiteral("22000"));
+    EXPECT_EQ(w->control<QLineEdit>(QStringLiteral("T1LO"))->text(), QStringLiteral("-22000"));
+    EXPECT_EQ(w->control<QLineEdit>(QStringLiteral("Setmax"))->text(), QStringLiteral("22000"));
+    EXPECT_EQ(w->control<QLineEdit>(QStringLiteral("SetMin"))->text(), QStringLiteral("-22000"));
+    EXPECT_EQ(w->control<QLineEdit>(QStringLiteral("Maxrecord"))->text(), QStringLiteral("100"));
+    EXPECT_EQ(w->control<QLineEdit>(QStringLiteral("RecordSITime"))->text(), QStringLiteral("10"));
+    EXPECT_TRUE(w->control<QCheckBox>(QStringLiteral("RepeatSet"))->isChecked());
+    EXPECT_FALSE(w->control<QCheckBox>(QStringLiteral("RecordSI"))->isChecked());
+
+    // The LCD panel before the first frame: 22000, nothing lit, bar at 20 of 22.
+    EXPECT_EQ(Caption("LcdD0") + Caption("LcdDa") + Caption("LcdDb") + Caption("LcdDc") +
+                  Caption("LcdDd"),
+              QStringLiteral("22000"));
+    auto* bar = w->control<QProgressBar>(QStringLiteral("PBar2"));
+    EXPECT_EQ(bar->value(), 20);
+    EXPECT_EQ(bar->maximum(), 22);
+
+    const MeterProfile& profile = w->state().profile;
+    EXPECT_EQ(profile.profileCode, QStringLiteral("22"));
+    EXPECT_EQ(profile.fullScaleCounts, 22000);
+    EXPECT_EQ(profile.barOverloadPosition, 22);
+    EXPECT_EQ(w->state().protocol.measurement.previousUnitText, QStringLiteral("113"));
+}
+
+TEST_F(Window, OnlyTheFileButtonsAndLimitEditsShowTooltips) {
+    for (const char* name : {"RecordNew", "OpenDataFiles", "saveas", "T1HI", "T1LO"})
+        EXPECT_FALSE(w->control(QString::fromLatin1(name))->toolTip().isEmpty()) << name;
+    EXPECT_EQ(w->control(QStringLiteral("RecordNew"))->toolTip(), QStringLiteral("Close Data"));
+    EXPECT_EQ(w->control(QStringLiteral("T1HI"))->toolTip(), QStringLiteral("Can't for empty"));
+    for (const char* name : {"BtSave", "BtFirst", "BTPrevious", "Bt10", "BtNext", "BTlast", "TbFd",
+                             "TbSx", "BtFill", "USBCon", "BtPrint", "RepeatSet"})
+        EXPECT_TRUE(w->control(QString::fromLatin1(name))->toolTip().isEmpty()) << name;
+}
+
+TEST_F(Window, ControlsAreAtTheirPlaces) {
+    const struct {
+        const char* name;
+        QRect rect;
+    } places[] = {
+        {"Panel1", {3, 28, 334, 181}},        {"Panel4", {340, 30, 371, 132}},
+        {"Panel5", {341, 166, 372, 38}},      {"Panel6", {5, -4, 707, 34}},
+        {"DBGrid1", {1, 232, 334, 241}},      {"Chtshow", {336, 204, 376, 269}},
+        {"COMCon", {66, 5, 152, 25}},         {"USBCon", {221, 6, 119, 25}},
+        {"BitBtn1", {605, 5, 89, 25}},        {"T1HI", {112, 16, 81, 22}},
+        {"T1VALUE", {112, 54, 129, 32}},      {"Shape1", {245, 8, 113, 121}},
+        {"Maxrecord", {91, 2, 49, 21}},       {"Bt10", {227, 3, 25, 21}},
+        {"RecordSITime", {157, 210, 27, 21}}, {"BtPrint", {312, 210, 22, 21}},
+    };
+    for (const auto& p : places)
+        EXPECT_EQ(w->control(QString::fromLatin1(p.name))->geometry(), p.rect) << p.name;
+    // Controls that are never seen lie beyond the client area's bottom or right edge.
+    for (const char* name : {"BTCon", "BtExit", "BtNew", "SetMaxB", "Setmax", "multirange",
+                             "IFOrvex", "ReadBtn", "DevListBox", "HistoryListBox"}) {
+        const QRect r = w->control(QString::fromLatin1(name))->geometry();
+        EXPECT_TRUE(r.left() >= TFCOMM::kClientWidth || r.top() >= TFCOMM::kClientHeight) << name;
+    }
+}
+
+TEST_F(Window, QuitAsksAndEndsOnlyOnYes) {
+    QSignalSpy quit(w.get(), &TFCOMM::terminationRequested);
+    auto* button = w->control<QPushButton>(QStringLiteral("BitBtn1"));
+
+    dialogs.answers = {false};
+    button->click();
+    EXPECT_EQ(dialogs.questions,
+              QStringList{QStringLiteral("Are you sure that you want to quit this application?")});
+    EXPECT_EQ(quit.count(), 0);
+
+    dialogs.answers = {true};
+    button->click();
+    EXPECT_EQ(quit.count(), 1);
+}
+
+TEST(WindowQuit, TheRealQuestionBoxAnsweredNoThenYes) {
+    TFCOMM w; // the real Qt dialogs
+    QSignalSpy quit(&w, &TFCOMM::terminationRequested);
+    auto answer = [](QMessageBox::StandardButton which) {
+        QTimer::singleShot(50, [which] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            ASSERT_NE(box, nullptr);
+            EXPECT_EQ(box->text(),
+                      QStringLiteral("Are you sure that you want to quit this application?"));
+            box->button(which)->click();
+        });
+    };
+    answer(QMessageBox::No);
+    w.BitBtn1Click();
+    EXPECT_EQ(quit.count(), 0);
+    answer(QMessageBox::Yes);
+    w.BitBtn1Click();
+    EXPECT_EQ(quit.count(), 1);
+}
+
+TEST_F(Window, ExitAndTheCloseBoxAskNothing) {
+    QSignalSpy quit(w.get(), &TFCOMM::terminationRequested);
+    w->BtExit1Click();
+    EXPECT_EQ(quit.count(), 1);
+    w->show();
+    EXPECT_TRUE(w->close());
+    EXPECT_TRUE(dialogs.questions.isEmpty());
+}
+
+TEST_F(Window, AnErrorInAHandlerIsShownAndTheProgramGoesOn) {
+    bool after = false;
+    w->RunHandler([] { throw std::runtime_error("'abc' is not a valid integer value"); });
+    w->RunHandler([&] { after = true; });
+    EXPECT_EQ(dialogs.errors, QStringList{QStringLiteral("'abc' is not a valid integer value")});
+    EXPECT_TRUE(after);
+}
+
+TEST_F(Window, FramesRedrawThePanel) {
+    // 01.234 V DC auto (point after d2): the leading zero is blanked.
+    Feed({Reading({0, 1, 2, 3, 4}, 11, 1)});
+    EXPECT_EQ(Caption("USBtxt"), QStringLiteral("A401234B000A0D"));
+    EXPECT_FALSE(Shown("LcdD0"));
+    EXPECT_EQ(Caption("LcdDa") + Caption("LcdDb") + Caption("LcdDc") + Caption("LcdDd"),
+              QStringLiteral("1234"));
+    EXPECT_TRUE(Shown("LcdP1"));
+    EXPECT_TRUE(Shown("LcdV"));
+    EXPECT_TRUE(Shown("LcdDc1"));
+    EXPECT_TRUE(Shown("LcdAuto"));
+    EXPECT_FALSE(Shown("LcdManu"));
+    EXPECT_TRUE(Shown("LCDsend"));
+    EXPECT_TRUE(Shown("CONok"));
+    EXPECT_FALSE(Shown("CONokN"));
+    EXPECT_EQ(w->control<QProgressBar>(QStringLiteral("PBar2"))->value(), 1);
+
+    // Every indicator of the panel is shown exactly when the reading lights it.
+    const MeterReading& r = w->state().protocol.reading;
+    for (int i = 0; i < kIndicatorCount; ++i) {
+        const auto ind = static_cast<Indicator>(i);
+        EXPECT_EQ(Shown(IndicatorName(ind)), r.litSet.contains(ind)) << IndicatorName(ind);
+    }
+
+    // Overload, minus: nothing blanked, the bar at its overload position.
+    Feed({Reading({0, 0, 0, 0, 0}, 11, 1, 10, 0x5)});
+    EXPECT_EQ(w->state().protocol.reading.valueText, QStringLiteral("-0.L"));
+    EXPECT_TRUE(Shown("LcdFH"));
+    EXPECT_EQ(Caption("LcdDb"), QStringLiteral("@"));
+    EXPECT_EQ(w->control<QProgressBar>(QStringLiteral("PBar2"))->value(), 22);
+}
+
+TEST_F(Window, AnUndecodableFrameKeepsThePanelAndTheNextFrameDecodes) {
+    Feed({Reading({1, 2, 3, 4, 5}, 11, 0)});
+    ASSERT_EQ(w->state().protocol.reading.valueText, QStringLiteral("1.2345"));
+    // A digit "A" with no overload: the reading cannot be converted.
+    Feed({Reading({1, 0xA, 3, 4, 5}, 11, 0), Reading({5, 4, 3, 2, 1}, 11, 0)});
+    EXPECT_EQ(w->state().protocol.undecodableFrames, 1);
+    EXPECT_EQ(w->state().protocol.reading.valueText, QStringLiteral("5.4321"));
+    EXPECT_TRUE(w->state().protocol.assembler.lowNibbleText() == QStringLiteral("A"));
+}

@@ -1,0 +1,143 @@
+#include "files/AtomicFileWriter.h"
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace orvex {
+
+namespace {
+
+QString SystemError(int err) {
+    return QString::fromLocal8Bit(std::strerror(err));
+}
+
+mode_t CurrentUmask() {
+    const mode_t old = ::umask(0);
+    ::umask(old);
+    return old;
+}
+
+void SyncFolder(const QString& folder) {
+    const QByteArray path = QFile::encodeName(folder.isEmpty() ? QStringLiteral(".") : folder);
+    const int fd = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    (void)::fsync(fd);
+    ::close(fd);
+}
+
+} // namespace
+
+AtomicFileWriter::AtomicFileWriter(const QString& target) : target_(target) {}
+
+AtomicFileWriter::~AtomicFileWriter() {
+    discard();
+}
+
+bool AtomicFileWriter::fail(const QString& what, int err) {
+    failed_ = true;
+    error_ = err ? what + QStringLiteral(": ") + SystemError(err) : what;
+    discard();
+    return false;
+}
+
+bool AtomicFileWriter::open() {
+    failed_ = false;
+    error_.clear();
+    if (target_.isEmpty()) return fail(QStringLiteral("No file name"), 0);
+
+    finalPath_ = target_;
+    const QFileInfo link(target_);
+    if (link.isSymLink()) {
+        const QString resolved = link.symLinkTarget();
+        if (!resolved.isEmpty()) finalPath_ = resolved;
+    }
+
+    const QByteArray finalName = QFile::encodeName(finalPath_);
+    struct stat st {};
+    const bool exists = ::stat(finalName.constData(), &st) == 0;
+    if (exists && S_ISDIR(st.st_mode)) return fail(QStringLiteral("Is a folder"), EISDIR);
+
+    if (exists && !S_ISREG(st.st_mode)) {
+        // Devices and pipes: no rename possible (and replacing a device node with a
+        // regular file would be wrong), so write straight into it.
+        direct_ = true;
+        fd_ = ::open(finalName.constData(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOCTTY);
+        if (fd_ < 0) return fail(QStringLiteral("Cannot open"), errno);
+        return true;
+    }
+
+    const QFileInfo info(finalPath_);
+    const QString folder = info.path();
+    QByteArray pattern = QFile::encodeName(folder + QLatin1Char('/') + QLatin1Char('.') +
+                                           info.fileName() + QStringLiteral(".tmp-XXXXXX"));
+    fd_ = ::mkostemp(pattern.data(), O_CLOEXEC);
+    if (fd_ < 0) return fail(QStringLiteral("Cannot create file in %1").arg(folder), errno);
+    tempPath_ = QFile::decodeName(pattern);
+
+    // Keep the mode (and, where allowed, the owner) of the file being replaced; a
+    // new file gets the usual mode.
+    const mode_t mode = exists ? (st.st_mode & 07777) : (0666 & ~CurrentUmask());
+    (void)::fchmod(fd_, mode);
+    if (exists && (st.st_uid != ::geteuid() || st.st_gid != ::getegid()))
+        (void)::fchown(fd_, st.st_uid, st.st_gid);
+    return true;
+}
+
+bool AtomicFileWriter::write(const char* data, std::size_t size) {
+    if (fd_ < 0 || failed_) return false;
+    while (size > 0) {
+        const ssize_t n = ::write(fd_, data, size);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return fail(QStringLiteral("Write failed"), errno);
+        }
+        if (n == 0) return fail(QStringLiteral("Write failed"), EIO);
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool AtomicFileWriter::commit() {
+    if (fd_ < 0 || failed_) return false;
+    if (::fsync(fd_) != 0 && errno != EINVAL && errno != EROFS)
+        return fail(QStringLiteral("Flush failed"), errno);
+    const int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0 && errno != EINTR) {
+        const int err = errno;
+        fd_ = -1;
+        return fail(QStringLiteral("Close failed"), err);
+    }
+    if (direct_) return true;
+
+    const QByteArray from = QFile::encodeName(tempPath_);
+    const QByteArray to = QFile::encodeName(finalPath_);
+    if (::rename(from.constData(), to.constData()) != 0)
+        return fail(QStringLiteral("Cannot replace %1").arg(finalPath_), errno);
+    tempPath_.clear();
+    SyncFolder(QFileInfo(finalPath_).path());
+    return true;
+}
+
+void AtomicFileWriter::discard() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+    if (!tempPath_.isEmpty()) {
+        ::unlink(QFile::encodeName(tempPath_).constData());
+        tempPath_.clear();
+    }
+}
+
+} // namespace orvex

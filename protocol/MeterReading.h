@@ -12,10 +12,32 @@ namespace orvex {
 
 // Every indicator of the LCD panel, named as the panel's controls are.
 enum class Indicator : std::uint8_t {
-    LcdP0, LcdP1, LcdP2, LcdP3,
-    LcdV, LCDA, LCDHz, LCDF, LCDohm, LCDk, LCDM1, Lcdm, LCDu, LCDn,
-    LCDBF, LCDDI, LCDFS, LCDFm,
-    LcdAC, LcdDc1, LcdAuto, LcdManu, LCDHold, LCDREL, LCDBATT, LcdFH,
+    LcdP0,
+    LcdP1,
+    LcdP2,
+    LcdP3,
+    LcdV,
+    LCDA,
+    LCDHz,
+    LCDF,
+    LCDohm,
+    LCDk,
+    LCDM1,
+    Lcdm,
+    LCDu,
+    LCDn,
+    LCDBF,
+    LCDDI,
+    LCDFS,
+    LCDFm,
+    LcdAC,
+    LcdDc1,
+    LcdAuto,
+    LcdManu,
+    LCDHold,
+    LCDREL,
+    LCDBATT,
+    LcdFH,
     Count
 };
 
@@ -26,7 +48,7 @@ const char* IndicatorName(Indicator indicator);
 
 // A small set of indicators (one bit each).
 class IndicatorSet {
-public:
+  public:
     void add(Indicator i) { bits_ |= bit(i); }
     void remove(Indicator i) { bits_ &= ~bit(i); }
     bool contains(Indicator i) const { return (bits_ & bit(i)) != 0; }
@@ -36,7 +58,7 @@ public:
     QStringList names() const;
     bool operator==(const IndicatorSet&) const = default;
 
-private:
+  private:
     static std::uint32_t bit(Indicator i) { return 1u << static_cast<unsigned>(i); }
     std::uint32_t bits_ = 0;
 };
@@ -47,8 +69,8 @@ inline constexpr char16_t kOverloadLetter = u'@';
 struct MeterReading {
     int rangeNibble = 0;
     int functionNibble = 0;
-    std::array<QString, 5> digitTexts;  // d1..d5
-    QString signText;                   // "" or "-"
+    std::array<QString, 5> digitTexts; // d1..d5
+    QString signText;                  // "" or "-"
     IndicatorSet litSet;
     int pointIndex = 0;
     QString unitText;
@@ -69,12 +91,22 @@ struct MeterReading {
 
 struct DecodeResult {
     bool ok = false;
-    MeterReading reading;  // complete when ok
-    QString error;         // why the frame could not be decoded, when !ok
+    MeterReading reading; // complete when ok
+    QString error;        // why the frame could not be decoded, when !ok
 };
+
+// The diagnostic bit form of frame positions 2..13: four binary digits per nibble,
+// most significant first (48 characters).  A position that is missing or not an
+// upper-case hexadecimal digit repeats the group before it (nothing at the start).
+QString BitText(const QString& frameText);
 
 // Decodes a 14-character frame string ("A" + 12 nibbles + "D").  Pure: depends on
 // nothing but its arguments.  Never throws; an undecodable frame gives ok == false.
+// Undecodable: fewer than 13 characters, a character at positions 2..13 that is not
+// an upper-case hexadecimal digit, a range nibble above 9, or digits that have to be
+// read as a number but are not decimal.  Positions 1 and 14 are not examined (the
+// frame check belongs to the caller) and characters past 14 are ignored.
+// reading.bitText is filled even when the frame is undecodable.
 DecodeResult DecodeFrame(const QString& frameText, const QString& decimalSeparator,
                          int fullScaleCounts, int barOverloadPosition);
 
@@ -93,4 +125,4 @@ struct MeasurementTracker {
     bool Observe(const MeterReading& reading);
 };
 
-}  // namespace orvex
+} // namespace orvex

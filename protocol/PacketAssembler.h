@@ -9,8 +9,14 @@
 namespace orvex {
 
 class TPacketAssembler {
-public:
-    // Longest accumulation kept while no carriage return arrives.
+  public:
+    // Longest accumulation kept while no carriage return arrives.  Past the cap the
+    // assembler keeps the oldest characters and drops the newer ones until the next
+    // carriage return.  A cut only ever looks at the first 14 characters, so frames,
+    // cuts and accepted frames are exactly those of an unbounded accumulation; only
+    // the memory stays bounded.  The accumulation is cleared at every carriage
+    // return before onCut/onFrame run, so a callback that throws or feeds more
+    // bytes cannot leave stale characters behind.
     static constexpr int kMaxLowNibbleText = 4096;
 
     // Called for every cut at a carriage return, accepted or not (the hidden USBtxt label).
@@ -26,9 +32,9 @@ public:
     // The USB cable path writes the frame it rebuilt here too.
     void setFrameText(const QString& text) { frameText_ = text; }
 
-private:
+  private:
     QString lowNibbleText_;
     QString frameText_;
 };
 
-}  // namespace orvex
+} // namespace orvex

@@ -1,0 +1,107 @@
+// orvex-log: the meter pipeline without a window.  Raw meter bytes in, one JSON
+// line per decoded frame out.
+
+#include "protocol/MeterProfile.h"
+#include "protocol/MeterReading.h"
+#include "protocol/PacketAssembler.h"
+#include "tools/orvex-log/LogOptions.h"
+#include "tools/orvex-log/ReadingJson.h"
+#include "tools/orvex-log/SampleStream.h"
+
+#include <QCoreApplication>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+using namespace orvex;
+
+// Everything that happens to one accepted frame.  Later recording options hook in
+// here (record table, sampling gate, judge) next to the JSON line.
+class FrameLogger {
+  public:
+    explicit FrameLogger(const MeterProfile& profile)
+        : profile_(profile), decimalSeparator_(ReadDecimalSeparator()) {}
+
+    void OnFrame(const QString& frameText) {
+        const DecodeResult res = DecodeFrame(frameText, decimalSeparator_, profile_.fullScaleCounts,
+                                             profile_.barOverloadPosition);
+        if (!res.ok) {
+            std::fprintf(stderr, "undecodable frame %s: %s\n", qPrintable(frameText),
+                         qPrintable(res.error));
+            return;
+        }
+        std::string line = ReadingJson(frameText, res.reading);
+        line += '\n';
+        std::fwrite(line.data(), 1, line.size(), stdout);
+    }
+
+  private:
+    MeterProfile profile_;
+    QString decimalSeparator_;
+};
+
+int Fail(int status, const std::string& message) {
+    std::fprintf(stderr, "orvex-log: %s\n", message.c_str());
+    if (status == 2) std::fprintf(stderr, "Try 'orvex-log --help'.\n");
+    return status;
+}
+
+// Feeds the whole input through the assembler; returns the exit status.
+int Run(const LogOptions& options, TPacketAssembler& assembler) {
+    if (options.sample) {
+        const std::vector<std::uint8_t> bytes = SampleStream();
+        assembler.OrvexDATA(bytes.data(), static_cast<int>(bytes.size()));
+        std::fflush(stdout);
+        return 0;
+    }
+    int fd = STDIN_FILENO;
+    if (options.input != "-") {
+        fd = ::open(options.input.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) return Fail(2, "cannot open '" + options.input + "': " + std::strerror(errno));
+        struct stat st {};
+        if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+            ::close(fd);
+            return Fail(2, "cannot read '" + options.input + "': it is a directory");
+        }
+    }
+    std::uint8_t buffer[4096];
+    int status = 0;
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n == 0) break;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            status = Fail(1, "read error: " + std::string(std::strerror(errno)));
+            break;
+        }
+        assembler.OrvexDATA(buffer, static_cast<int>(n));
+        std::fflush(stdout);
+    }
+    if (fd != STDIN_FILENO) ::close(fd);
+    return status;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    const LogOptionsResult parsed = ParseLogOptions(args);
+    if (!parsed.error.empty()) return Fail(2, parsed.error);
+    if (parsed.options.help) {
+        std::fputs(LogUsage().c_str(), stdout);
+        return 0;
+    }
+
+    const MeterProfile* profile = FindMeterProfile(QStringLiteral("22"));
+    FrameLogger logger(profile ? *profile : MeterProfile{});
+    TPacketAssembler assembler;
+    assembler.onFrame = [&logger](const QString& frame) { logger.OnFrame(frame); };
+    return Run(parsed.options, assembler);
+}

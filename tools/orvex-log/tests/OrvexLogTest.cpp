@@ -1,0 +1,184 @@
+// orvex-log run as a process: what it writes and how it exits.
+
+#include "protocol/PacketEncoder.h"
+#include "tools/orvex-log/SampleStream.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+using namespace orvex;
+
+namespace {
+
+struct RunResult {
+    int exitCode = -1;
+    bool crashed = false;
+    std::string out;
+    std::string err;
+};
+
+RunResult RunLog(const QStringList& args, const QByteArray& stdinBytes = {},
+                 const QString& lcAll = QStringLiteral("C")) {
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove("LANG");
+    env.remove("LC_NUMERIC");
+    env.insert("LC_ALL", lcAll);
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral(ORVEX_LOG_PATH), args);
+    RunResult r;
+    if (!p.waitForStarted(30000)) return r;
+    if (!stdinBytes.isEmpty()) p.write(stdinBytes);
+    p.closeWriteChannel();
+    p.waitForFinished(60000);
+    r.crashed = p.exitStatus() != QProcess::NormalExit;
+    r.exitCode = p.exitCode();
+    r.out = p.readAllStandardOutput().toStdString();
+    r.err = p.readAllStandardError().toStdString();
+    return r;
+}
+
+QByteArray Bytes(const Packet& p) {
+    return QByteArray(reinterpret_cast<const char*>(p.data()), static_cast<qsizetype>(p.size()));
+}
+
+PacketFields Fields(std::uint8_t range, std::array<std::uint8_t, 5> digits, std::uint8_t function,
+                    std::uint8_t status, std::uint8_t option3) {
+    PacketFields f;
+    f.range = range;
+    f.digits = digits;
+    f.function = function;
+    f.status = status;
+    f.option3 = option3;
+    return f;
+}
+
+const std::string kWorkedLine =
+    R"({"frame":"A012345B000A0D","value":"1.2345","counts":12345,"scaled":1.2345,"unit":"V",)"
+    R"("function":"DC","range":"AUTO","point":0,"sign":"","digits":["1","2","3","4","5"],)"
+    R"("lit":["LcdAuto","LcdDc1","LcdP0","LcdV"],"bar":12})";
+
+// A mid-packet start (fails the frame check), the worked example, an undecodable
+// frame (range nibble A), then a negative overload.
+QByteArray MixedInput() {
+    QByteArray in = QByteArrayLiteral("\x35\x3B\x30\x30\x30\x3A\x30\x0D\x0A");
+    in += Bytes(EncodePacket(Fields(0, {1, 2, 3, 4, 5}, 11, 0, 0xA)));
+    in += Bytes(EncodePacket(Fields(0xA, {1, 2, 3, 4, 5}, 11, 0, 0xA)));
+    in += Bytes(EncodePacket(Fields(1, {0, 0, 0, 0, 0}, 11, 5, 0xA)));
+    return in;
+}
+
+const std::string kOverloadLine =
+    R"({"frame":"A100000B500A0D","value":"-0.L","counts":-22000,"scaled":-22000,"unit":"V",)"
+    R"("function":"DC","range":"AUTO","point":1,"sign":"-","digits":["","0","@","",""],)"
+    R"("lit":["LcdAuto","LcdDc1","LcdFH","LcdP1","LcdV"],"bar":22})";
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) {
+            lines.push_back(text.substr(start));
+            break;
+        }
+        lines.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return lines;
+}
+
+} // namespace
+
+TEST(OrvexLog, FileAndStandardInputGiveOneLinePerDecodedFrame) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString path = dir.filePath("meter.bin");
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(MixedInput());
+    f.close();
+
+    for (const RunResult& r : {RunLog({"--input", path}), RunLog({"--input=" + path}),
+                               RunLog({"--input", "-"}, MixedInput())}) {
+        ASSERT_FALSE(r.crashed);
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(Lines(r.out), (std::vector<std::string>{kWorkedLine, kOverloadLine}));
+        const std::vector<std::string> errLines = Lines(r.err);
+        ASSERT_EQ(errLines.size(), 1u) << r.err;
+        EXPECT_EQ(errLines[0].rfind("undecodable frame AA12345B000A0D", 0), 0u) << r.err;
+    }
+}
+
+TEST(OrvexLog, ValueUsesTheLocaleDecimalSeparator) {
+    const RunResult r =
+        RunLog({"--input", "-"}, "\n" + Bytes(EncodePacket(Fields(0, {1, 2, 3, 4, 5}, 11, 0, 0xA))),
+               QStringLiteral("de_DE.UTF-8"));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    std::string expected = kWorkedLine;
+    expected.replace(expected.find("\"1.2345\""), 8, "\"1,2345\"");
+    EXPECT_EQ(Lines(r.out), std::vector<std::string>{expected});
+}
+
+TEST(OrvexLog, SampleStreamDecodesEveryPacket) {
+    const RunResult r = RunLog({"--sample"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    const std::vector<std::string> lines = Lines(r.out);
+    // Every packet of the sample yields a line (the stream starts with a line feed).
+    const std::size_t packets = (SampleStream().size() - 1) / 14;
+    ASSERT_EQ(lines.size(), packets);
+    EXPECT_EQ(lines[0], kWorkedLine);
+}
+
+TEST(OrvexLog, CommandLineErrorsAndHelp) {
+    struct Case {
+        const char* name;
+        QStringList args;
+        int exitCode;
+        const char* outContains;
+        const char* errContains;
+    };
+    const Case cases[] = {
+        {"help", {"--help"}, 0, "--input FILE", ""},
+        {"missing file",
+         {"--input", "/nonexistent/orvex/meter.bin"},
+         2,
+         "",
+         "cannot open '/nonexistent/orvex/meter.bin'"},
+        {"directory", {"--input", "/"}, 2, "", "it is a directory"},
+        {"no input", {}, 2, "", "no input"},
+        {"input without name", {"--input"}, 2, "", "needs a value"},
+        {"unknown option", {"--bogus"}, 2, "", "unknown option '--bogus'"},
+        {"both inputs", {"--sample", "--input", "-"}, 2, "", "not both"},
+    };
+    for (const Case& c : cases) {
+        const RunResult r = RunLog(c.args);
+        ASSERT_FALSE(r.crashed) << c.name;
+        EXPECT_EQ(r.exitCode, c.exitCode) << c.name;
+        EXPECT_NE(r.out.find(c.outContains), std::string::npos) << c.name << ": " << r.out;
+        EXPECT_NE(r.err.find(c.errContains), std::string::npos) << c.name << ": " << r.err;
+        if (c.exitCode != 0) {
+            EXPECT_EQ(r.out, "") << c.name;
+        }
+    }
+}
+
+TEST(OrvexLog, EmptyAndGarbageInputEndCleanly) {
+    QByteArray garbage(20000, '\x37'); // no carriage return at all, then one
+    garbage += "\r\n";
+    for (const QByteArray& in : {QByteArray(), garbage}) {
+        const RunResult r = RunLog({"--input", "-"}, in);
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, "");
+    }
+}

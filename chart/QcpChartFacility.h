@@ -1,0 +1,104 @@
+// The chart facility over a QCustomPlot: one series per QCPGraph, the plot's
+// xAxis as the bottom axis and yAxis as the vertical axis.
+//
+// Storage: every value the pager feeds goes to all series, so series that hold
+// the same points share one QCPGraphDataContainer and a value is stored once.
+// A series follows a shared container as long as its points are a prefix of
+// it; it moves to a container of its own as soon as it receives a different
+// point, and after a Clear it joins another series' container again when its
+// first new point equals that container's first point.
+//
+// Every change queues a replot (QCustomPlot::rpQueuedReplot), so a burst of
+// appends or page scrolls draws once, on the next turn of the event loop.
+#pragma once
+
+#include "chart/ChartFacility.h"
+
+#include <QSharedPointer>
+#include <memory>
+#include <qcustomplot.h>
+#include <vector>
+
+namespace orvex {
+
+class QcpChartFacility;
+
+class QcpSeries final : public IChartSeries {
+  public:
+    QcpSeries(QcpChartFacility& owner, QCPGraph* graph);
+    void Add(double x, double y) override;
+    std::int64_t Count() const override { return count_; }
+    void Clear() override;
+    double MinX() const override;
+    double MaxX() const override;
+    bool Visible() const override;
+    void SetVisible(bool visible) override;
+
+    QCPGraph* Graph() const { return graph_; }
+    // The container this series currently draws from (shared or its own).
+    QSharedPointer<QCPGraphDataContainer> Store() const { return store_; }
+
+  private:
+    void UseStore(QSharedPointer<QCPGraphDataContainer> store);
+    void Detach();
+    bool JoinMatching(double x, double y);
+    bool OthersHoldPointsInStore() const;
+
+    QcpChartFacility& owner_;
+    QCPGraph* graph_;
+    QSharedPointer<QCPGraphDataContainer> store_;
+    int count_ = 0;
+};
+
+// One class serves both axes; only the bottom axis is handed out with Scroll.
+class QcpAxis final : public IChartBottomAxis {
+  public:
+    QcpAxis(QcpChartFacility& owner, QCPAxis* axis, bool keyAxis);
+    bool Automatic() const override { return automatic_; }
+    void SetAutomatic(bool automatic) override;
+    double Minimum() const override { return min_; }
+    double Maximum() const override { return max_; }
+    void SetMinimum(double value) override;
+    void SetMaximum(double value) override;
+    void Scroll(double d) override;
+    // Follows the shown data while automatic scaling is on.
+    void FitToData();
+
+  private:
+    void Apply(double min, double max);
+    QcpChartFacility& owner_;
+    QCPAxis* axis_;
+    bool keyAxis_;
+    double min_;
+    double max_;
+    bool automatic_ = false;
+};
+
+class QcpChartFacility final : public IChartFacility {
+  public:
+    // The graphs become the series in the given order; they must belong to
+    // plot and use its xAxis/yAxis. The plot must outlive the facility.
+    QcpChartFacility(QCustomPlot& plot, const std::vector<QCPGraph*>& graphs);
+
+    int SeriesCount() const override { return static_cast<int>(series_.size()); }
+    IChartSeries& Series(int index) override { return *series_.at(index); }
+    QcpSeries& QcpSeriesAt(int index) { return *series_.at(index); }
+    IChartBottomAxis& BottomAxis() override { return bottom_; }
+    IChartAxis& LeftAxis() override { return left_; }
+
+    // Smallest and largest X over the visible series that hold points.
+    bool ShownDataRange(double& minX, double& maxX) const;
+
+    QCustomPlot& Plot() { return plot_; }
+    void DataChanged();
+    void QueueReplot();
+
+  private:
+    friend class QcpSeries;
+    QCustomPlot& plot_;
+    std::vector<std::unique_ptr<QcpSeries>> series_;
+    QcpAxis bottom_;
+    QcpAxis left_;
+};
+
+} // namespace orvex

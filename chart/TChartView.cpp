@@ -1,0 +1,158 @@
+#include "chart/TChartView.h"
+
+#include "chart/ChartCommands.h"
+
+#include <QComboBox>
+#include <QPainter>
+#include <QRandomGenerator>
+#include <QSaveFile>
+
+namespace orvex {
+
+namespace {
+
+// Four minor ticks between major ticks, whatever the tick step.
+class FourSubTicks : public QCPAxisTicker {
+  protected:
+    int getSubTickCount(double) override { return 4; }
+};
+
+} // namespace
+
+TChartView::TChartView(QWidget* parent) : QCustomPlot(parent) {
+    setObjectName(QStringLiteral("Chtshow"));
+    setGeometry(336, 204, 376, 269);
+
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, kPanelColor);
+    setPalette(pal);
+    setAutoFillBackground(true);
+
+    QLinearGradient gradient(0, 0, 0, 1);
+    gradient.setCoordinateMode(QGradient::ObjectBoundingMode);
+    gradient.setColorAt(0, QColor(192, 192, 192));
+    gradient.setColorAt(1, Qt::white);
+    setBackground(QBrush(gradient));
+    axisRect()->setBackground(Qt::white);
+
+    // The title: one line of two blanks.
+    plotLayout()->insertRow(0);
+    auto* title = new QCPTextElement(this, QStringLiteral("  "));
+    title->setObjectName(QStringLiteral("title"));
+    plotLayout()->addElement(0, 0, title);
+
+    legend->setVisible(false);
+    setInteractions(QCP::Interactions());
+
+    xAxis->setLabel(QStringLiteral("Record Number"));
+    yAxis->setLabel(QStringLiteral("Value"));
+    yAxis->setBasePen(QPen(kLeftAxisLine, 1, Qt::DashLine));
+    yAxis->setTicker(QSharedPointer<QCPAxisTicker>(new FourSubTicks));
+    yAxis->setTickLengthIn(0);
+    yAxis->setTickLengthOut(3);
+    yAxis->setSubTickLengthIn(0);
+    yAxis->setSubTickLengthOut(3);
+    yAxis->setRange(-2200, 2200);
+
+    QCPGraph* area = addGraph(xAxis, yAxis);
+    area->setName(QStringLiteral("Series2"));
+    area->setPen(QPen(kAreaOutline));
+    area->setBrush(QBrush(kAreaFill));
+    area->setLineStyle(QCPGraph::lsLine);
+    area->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssNone));
+
+    QCPGraph* line = addGraph(xAxis, yAxis);
+    line->setName(QStringLiteral("Series1"));
+    line->setPen(QPen(kLinePen));
+    line->setBrush(Qt::NoBrush);
+    line->setLineStyle(QCPGraph::lsLine);
+    line->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssNone));
+
+    facility_ = std::make_unique<QcpChartFacility>(*this, std::vector<QCPGraph*>{area, line});
+    ShowSeries(0);
+
+    comboBox1_ = new QComboBox(this);
+    comboBox1_->setObjectName(QStringLiteral("ComboBox1"));
+    comboBox1_->addItems({QStringLiteral("atile"), QStringLiteral("btile")});
+    comboBox1_->setCurrentIndex(0);
+    comboBox1_->hide();
+    // ComboBox1Change: only a user's choice runs it, never a programmatic one.
+    connect(comboBox1_, &QComboBox::activated, this, [this](int index) { ShowSeries(index); });
+
+    UpdateMargins();
+}
+
+TChartView::~TChartView() = default;
+
+void TChartView::ShowSeries(int index) {
+    for (int i = 0; i < facility_->SeriesCount(); ++i)
+        facility_->Series(i).SetVisible(false);
+    if (index >= 0 && index < facility_->SeriesCount()) facility_->Series(index).SetVisible(true);
+}
+
+int TChartView::ShownSeries() const {
+    for (int i = 0; i < facility_->SeriesCount(); ++i)
+        if (facility_->Series(i).Visible()) return i;
+    return -1;
+}
+
+void TChartView::BtNewClick(bool btFillChecked) {
+    // One sample value for all series, so they keep sharing their storage.
+    const double sample = QRandomGenerator::global()->bounded(1000);
+    for (int i = 0; i < facility_->SeriesCount(); ++i) {
+        IChartSeries& series = facility_->Series(i);
+        series.Clear();
+        series.Add(0.0, sample);
+    }
+    comboBox1_->setCurrentIndex(0);
+    ShowSeries(0);
+    ShowSeries(SeriesForFill(btFillChecked));
+}
+
+QImage TChartView::RenderImage() {
+    QImage image(qMax(1, width()), qMax(1, height()), QImage::Format_RGB32);
+    image.fill(Qt::white);
+    QCPPainter painter(&image);
+    toPainter(&painter, width(), height());
+    painter.end();
+    return image;
+}
+
+bool TChartView::SaveBitmap(const QString& path, QString* errorText) {
+    const QImage image = RenderImage();
+    QSaveFile file(path);
+    bool ok = file.open(QIODevice::WriteOnly) && image.save(&file, "BMP") && file.commit();
+    if (!ok) {
+        if (errorText) *errorText = CannotCreateFileText(path, file.errorString());
+        file.cancelWriting();
+    }
+    return ok;
+}
+
+void TChartView::UpdateMargins() {
+    // Left 1 %, top 0 %, bottom 1 % of the panel; the right keeps 3 %.
+    plotLayout()->setMargins(QMargins(width() / 100, 0, width() * 3 / 100, height() / 100));
+}
+
+void TChartView::resizeEvent(QResizeEvent* event) {
+    UpdateMargins();
+    QCustomPlot::resizeEvent(event);
+}
+
+void TChartView::paintEvent(QPaintEvent* event) {
+    QCustomPlot::paintEvent(event);
+    // Single border, then a lowered inner bevel in the panel colour.
+    QPainter p(this);
+    const QRect r = rect();
+    p.setPen(Qt::black);
+    p.drawRect(r.adjusted(0, 0, -1, -1));
+    const QRect inner = r.adjusted(1, 1, -2, -2);
+    p.setPen(kPanelColor.darker(150));
+    p.drawLine(inner.topLeft(), inner.topRight());
+    p.drawLine(inner.topLeft(), inner.bottomLeft());
+    p.setPen(kPanelColor.lighter(115));
+    p.drawLine(inner.bottomLeft(), inner.bottomRight());
+    p.drawLine(inner.topRight(), inner.bottomRight());
+}
+
+} // namespace orvex

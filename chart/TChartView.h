@@ -1,0 +1,68 @@
+// The chart Chtshow: a QCustomPlot with the program's look, two series
+// (index 0 "Series2", filled area; index 1 "Series1", line) of which exactly
+// one is shown, the chart part of "New", and drawing/saving as a bitmap.
+#pragma once
+
+#include "chart/QcpChartFacility.h"
+
+#include <QImage>
+#include <QString>
+#include <memory>
+#include <qcustomplot.h>
+
+class QComboBox;
+
+namespace orvex {
+
+class TChartView : public QCustomPlot {
+    Q_OBJECT
+  public:
+    static inline const QColor kPanelColor{192, 221, 248};
+    static inline const QColor kAreaFill{255, 255, 128};
+    static inline const QColor kAreaOutline{0, 128, 255};
+    static inline const QColor kLinePen{128, 255, 0};
+    static inline const QColor kLeftAxisLine{0, 64, 128};
+
+    explicit TChartView(QWidget* parent = nullptr);
+    ~TChartView() override;
+
+    // The facility TChartControl drives (series 0 area, series 1 line).
+    IChartFacility& Facility() { return *facility_; }
+
+    // Hides every series, then shows the one with this index (an index out of
+    // range leaves every series hidden).
+    void ShowSeries(int index);
+    // Index of the shown series, -1 when none is shown.
+    int ShownSeries() const;
+
+    // The chart part of "New": every series is emptied and gets one random
+    // sample point at X = 0; ComboBox1 goes to its first item; then the area
+    // series is shown when BtFill is checked, else the line. The pager is not
+    // told: its page, browsing state and the bottom axis stay.
+    void BtNewClick(bool btFillChecked);
+
+    // The brush behind the whole chart (the silver-to-white gradient).
+    QBrush BackgroundBrush() const { return mBackgroundBrush; }
+
+    // The hidden series selector "ComboBox1" (items "atile", "btile").
+    QComboBox* ComboBox1() const { return comboBox1_; }
+
+    // Draws the chart at its current size onto a white image.
+    QImage RenderImage();
+    // Writes RenderImage() as a Windows BMP file. On failure returns false and
+    // sets errorText to "Cannot create file "<path>". <reason>"; an existing
+    // file is replaced only when the new one was written completely.
+    bool SaveBitmap(const QString& path, QString* errorText);
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+  private:
+    void UpdateMargins();
+
+    std::unique_ptr<QcpChartFacility> facility_;
+    QComboBox* comboBox1_ = nullptr;
+};
+
+} // namespace orvex

@@ -1,5 +1,6 @@
 #include "display/LcdPanel.h"
 
+#include <QImage>
 #include <QLabel>
 #include <QProgressBar>
 #include <gtest/gtest.h>
@@ -126,6 +127,33 @@ TEST_F(LcdPanelTest, EveryControlSitsAtItsPlaceUnderItsName) {
         EXPECT_EQ(panel.findChild<QWidget*>(name), panel.IndicatorWidget(static_cast<I>(i)))
             << qPrintable(name);
     }
+}
+
+int DarkPixels(const QImage& image, const QRect& area) {
+    int dark = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x)
+            dark += qGray(image.pixel(x, y)) < 96 ? 1 : 0;
+    }
+    return dark;
+}
+
+TEST_F(LcdPanelTest, DrawsBlackSymbolsAndPicturesOnWhiteGlass) {
+    panel.show();
+    QImage design = panel.grab().toImage();
+    ASSERT_EQ(design.size(), QSize(334, 181));
+    EXPECT_EQ(design.pixelColor(300, 150), QColor(Qt::white));
+    EXPECT_GT(DarkPixels(design, QRect(40, 28, 38, 112)), 300); // a large "2"
+    EXPECT_EQ(DarkPixels(design, QRect(129, 10, 24, 24)), 0);   // relative not lit
+    EXPECT_GT(DarkPixels(design, QRect(0, 164, 168, 17)), 200); // bar at 20 of 40 ...
+    EXPECT_EQ(DarkPixels(design, QRect(176, 164, 150, 17)), 0); // ... is half full
+
+    // The pictures come from the program's resources: a missing one draws nothing.
+    panel.RenderReading(Reading({"1", "2", "3", "4", "5"}, {I::LCDREL, I::LcdP0}));
+    const QImage lit = panel.grab().toImage();
+    EXPECT_GT(DarkPixels(lit, QRect(129, 10, 24, 24)), 40);
+    EXPECT_GT(DarkPixels(lit, QRect(5, 4, 36, 29)), 150);
+    EXPECT_GT(DarkPixels(lit, QRect(79, 113, 7, 8)), 40); // the point is a solid dot
 }
 
 TEST_F(LcdPanelTest, ShownIndicatorsAreExactlyTheLitSetFrameAfterFrame) {

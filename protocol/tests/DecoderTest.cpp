@@ -56,7 +56,12 @@ TEST(Decoder, WorkedExample) {
 TEST(Decoder, BitTextFlagPositionsAndShortFrames) {
     // Status 0xF, option-1 2, option-2 8, option-3 0xE, option-4 2.
     const QString bits = BitText(QStringLiteral("A000000BF28E2D"));
-    ASSERT_EQ(bits.size(), 48);
+    EXPECT_EQ(bits, QString("0000").repeated(6) + "1011"
+                                                  "1111"
+                                                  "0010"
+                                                  "1000"
+                                                  "1110"
+                                                  "0010");
     for (int pos : {29, 30, 31, 32, 35, 37, 41, 42, 43, 47})
         EXPECT_EQ(bits.at(pos - 1), u'1') << "position " << pos;
     // A missing position repeats the group before it.
@@ -77,7 +82,15 @@ struct RowCase {
     double scaled;
 };
 
+void PrintTo(const RowCase& c, std::ostream* os) {
+    *os << c.frame;
+}
+
 class DecoderRows : public ::testing::TestWithParam<RowCase> {};
+
+std::string FrameName(const ::testing::TestParamInfo<RowCase>& info) {
+    return info.param.frame;
+}
 
 TEST_P(DecoderRows, LitUnitFunctionValue) {
     const RowCase& c = GetParam();
@@ -196,7 +209,8 @@ INSTANTIATE_TEST_SUITE_P(
         RowCase{FR("0", "F", "0", "0"), "LCDA LcdManu LcdP1 Lcdm", "mA", "", 1, "12.345", 12.345},
         RowCase{FR("1", "F", "0", "0"), "LCDA LcdManu LcdP2 Lcdm", "mA", "", 2, "123.45", 123.45},
         RowCase{FR("2", "F", "0", "0"), "LCDA LcdManu", "", "", 0, "12345", 12345},
-        RowCase{FR("1", "F", "8", "0"), "LCDBF LcdManu", "%", "duty", 0, "12345", 12345}));
+        RowCase{FR("1", "F", "8", "0"), "LCDBF LcdManu", "%", "duty", 0, "12345", 12345}),
+    FrameName);
 
 INSTANTIATE_TEST_SUITE_P(
     OptionThreeTable, DecoderRows,
@@ -240,7 +254,8 @@ INSTANTIATE_TEST_SUITE_P(
                 123.45},
         // 7 lights a second point when the function lit P3: the highest wins.
         RowCase{FR("3", "9", "0", "7"), "LCDHz LcdAC LcdAuto LcdP2 LcdP3", "Hz", "Frequency", 3,
-                "123.4.5", 1234.5}));
+                "123.4.5", 1234.5}),
+    FrameName);
 
 #undef FR
 
@@ -257,6 +272,10 @@ struct FlagCase {
     double scaled;
     int bar;
 };
+
+void PrintTo(const FlagCase& c, std::ostream* os) {
+    *os << c.frame;
+}
 
 class DecoderFlags : public ::testing::TestWithParam<FlagCase> {};
 

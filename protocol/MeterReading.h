@@ -11,35 +11,15 @@
 namespace orvex {
 
 // Every indicator of the LCD panel, named as the panel's controls are.
+// clang-format off
 enum class Indicator : std::uint8_t {
-    LcdP0,
-    LcdP1,
-    LcdP2,
-    LcdP3,
-    LcdV,
-    LCDA,
-    LCDHz,
-    LCDF,
-    LCDohm,
-    LCDk,
-    LCDM1,
-    Lcdm,
-    LCDu,
-    LCDn,
-    LCDBF,
-    LCDDI,
-    LCDFS,
-    LCDFm,
-    LcdAC,
-    LcdDc1,
-    LcdAuto,
-    LcdManu,
-    LCDHold,
-    LCDREL,
-    LCDBATT,
-    LcdFH,
+    LcdP0, LcdP1, LcdP2, LcdP3,
+    LcdV, LCDA, LCDHz, LCDF, LCDohm, LCDk, LCDM1, Lcdm, LCDu, LCDn,
+    LCDBF, LCDDI, LCDFS, LCDFm,
+    LcdAC, LcdDc1, LcdAuto, LcdManu, LCDHold, LCDREL, LCDBATT, LcdFH,
     Count
 };
+// clang-format on
 
 constexpr int kIndicatorCount = static_cast<int>(Indicator::Count);
 

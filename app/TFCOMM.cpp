@@ -23,6 +23,11 @@
 #include <QTimer>
 #include <QToolButton>
 
+// The window's pictures live in this library's resources.
+static void InitAppResources() {
+    Q_INIT_RESOURCE(app);
+}
+
 namespace orvex {
 namespace {
 
@@ -127,6 +132,7 @@ TFCOMM::TFCOMM(const WindowOptions& options, QWidget* parent)
     : QMainWindow(parent), dialogs_(options.dialogs ? options.dialogs : &QtDialogs()),
       machineProbe_(options.machineProbe ? options.machineProbe : MachineProbe(UnameMachine)) {
     setObjectName(QStringLiteral("TFCOMM"));
+    InitAppResources();
     RegisterLcdFont();
     setFont(WindowFont());
     setWindowIcon(QIcon(QStringLiteral(":/app/icons/window.svg")));
@@ -632,9 +638,13 @@ void TFCOMM::LcdDisplayOrvex() {
     // 4. The diagnostic trace.
     Panel1->AppendTrace(frame, decoded.ok ? decoded.reading.bitText : QString());
     if (!decoded.ok) {
-        // The panel keeps the previous reading; the next packet is assembled afresh.
+        // Not judged, recorded or plotted.  When the frame got as far as its
+        // indicators (only its digits could not be read as a number) the panel
+        // shows what the meter sent, as the meter itself does; otherwise it keeps
+        // the previous reading.  The next packet is assembled afresh either way.
         ++p.undecodableFrames;
         p.lastDecodeError = decoded.error;
+        if (!decoded.reading.rangeModeText.isEmpty()) Panel1->RenderReading(decoded.reading);
         return;
     }
     p.reading = std::move(decoded.reading);

@@ -6,6 +6,7 @@
 #include <QFont>
 #include <QScreen>
 #include <QStyle>
+#include <QTimer>
 
 #include <cstdio>
 #include <cstring>
@@ -20,6 +21,9 @@ void PrintHelp() {
                 "  --comN PATH   use the serial device PATH for the port \"COMN\" of the\n"
                 "                ComSetup menu (N = 1..4). Without it COMN is /dev/ttyUSB<N-1>\n"
                 "                when that device exists, else /dev/ttyS<N-1>.\n"
+                "  --quit-when-shown\n"
+                "                print \"shown\" once the window is on screen and end\n"
+                "                (for the start-up benchmark)\n"
                 "  --help        show this text\n");
 }
 
@@ -33,11 +37,16 @@ int main(int argc, char** argv) {
                                {QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
 
     orvex::WindowOptions options;
+    bool quitWhenShown = false;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
         if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
             PrintHelp();
             return 0;
+        }
+        if (std::strcmp(arg, "--quit-when-shown") == 0) {
+            quitWhenShown = true;
+            continue;
         }
         if (std::strncmp(arg, "--com", 5) == 0 && arg[5] >= '1' && arg[5] <= '4' && arg[6] == 0 &&
             i + 1 < argc) {
@@ -54,5 +63,12 @@ int main(int argc, char** argv) {
     window.setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, window.size(),
                                            window.screen()->availableGeometry()));
     window.show();
+    if (quitWhenShown) {
+        QTimer::singleShot(0, &app, [] {
+            std::puts("shown");
+            std::fflush(stdout);
+            QApplication::quit();
+        });
+    }
     return app.exec();
 }

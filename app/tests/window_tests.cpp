@@ -23,6 +23,7 @@
 #include <gtest/gtest.h>
 
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 using namespace orvex;
@@ -41,10 +42,12 @@ struct Window : ::testing::Test {
         w = std::make_unique<TFCOMM>(options);
     }
 
-    // Sends packets the way the serial driver hands them over: one batch,
-    // preceded by the line feed that ends the packet before them.
+    // Sends packets the way the serial driver hands them over: one batch; the
+    // first batch starts with the line feed that ends the packet before it.
+    bool primed = false;
     void Feed(const std::vector<PacketFields>& packets) {
-        std::vector<std::uint8_t> bytes{0x0A};
+        std::vector<std::uint8_t> bytes;
+        if (!std::exchange(primed, true)) bytes.push_back(0x0A);
         for (const auto& f : packets) {
             const Packet p = EncodePacket(f);
             bytes.insert(bytes.end(), p.begin(), p.end());
@@ -227,7 +230,7 @@ TEST_F(Window, AnErrorInAHandlerIsShownAndTheProgramGoesOn) {
 TEST_F(Window, FramesRedrawThePanel) {
     // 01.234 V DC auto (point after d2): the leading zero is blanked.
     Feed({Reading({0, 1, 2, 3, 4}, 11, 1)});
-    EXPECT_EQ(Caption("USBtxt"), QStringLiteral("A401234B000A0D"));
+    EXPECT_EQ(Caption("USBtxt"), QStringLiteral("A101234B000A0D"));
     EXPECT_FALSE(Shown("LcdD0"));
     EXPECT_EQ(Caption("LcdDa") + Caption("LcdDb") + Caption("LcdDc") + Caption("LcdDd"),
               QStringLiteral("1234"));
@@ -256,12 +259,22 @@ TEST_F(Window, FramesRedrawThePanel) {
     EXPECT_EQ(w->control<QProgressBar>(QStringLiteral("PBar2"))->value(), 22);
 }
 
-TEST_F(Window, AnUndecodableFrameKeepsThePanelAndTheNextFrameDecodes) {
+TEST_F(Window, AnUndecodableFrameIsNotRecordedAndTheNextFrameDecodes) {
     Feed({Reading({1, 2, 3, 4, 5}, 11, 0)});
     ASSERT_EQ(w->state().protocol.reading.valueText, QStringLiteral("1.2345"));
-    // A digit "A" with no overload: the reading cannot be converted.
-    Feed({Reading({1, 0xA, 3, 4, 5}, 11, 0), Reading({5, 4, 3, 2, 1}, 11, 0)});
+    // A digit "A" with no overload cannot be read as a number: the panel shows
+    // what the meter sent, the reading and the table stay as they were.
+    Feed({Reading({1, 0xA, 3, 4, 5}, 11, 0)});
     EXPECT_EQ(w->state().protocol.undecodableFrames, 1);
+    EXPECT_EQ(Caption("LcdDa"), QStringLiteral("A"));
+    EXPECT_EQ(w->state().protocol.reading.valueText, QStringLiteral("1.2345"));
+    EXPECT_EQ(w->state().recording.cds1.rowCount(), 1);
+    // A range nibble "B" in the same batch as a good frame: the good one still decodes.
+    PacketFields badRange = Reading({1, 2, 3, 4, 5}, 11, 0);
+    badRange.range = 0xB;
+    Feed({badRange, Reading({5, 4, 3, 2, 1}, 11, 0)});
+    EXPECT_EQ(w->state().protocol.undecodableFrames, 2);
     EXPECT_EQ(w->state().protocol.reading.valueText, QStringLiteral("5.4321"));
-    EXPECT_TRUE(w->state().protocol.assembler.lowNibbleText() == QStringLiteral("A"));
+    EXPECT_EQ(w->state().protocol.assembler.lowNibbleText(), QStringLiteral("A"));
+    EXPECT_EQ(w->state().recording.cds1.rowCount(), 2);
 }

@@ -1,0 +1,111 @@
+// The window's per-frame cost and its start-up time.
+//
+// frames/s: frames through the receive handler with the LCD panel, judge,
+// record table and grid updated, the window shown on the offscreen platform
+// and the event loop run after every batch (so painting is counted).
+// start-up ratio: median time from process start to the first shown window
+// of orvex-interface against the smallest Qt window program built here.
+
+#include "app/TFCOMM.h"
+#include "protocol/PacketEncoder.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QProcess>
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+double g_framesPerSecond = 0;
+
+std::vector<std::uint8_t> Stream(int packets) {
+    std::vector<std::uint8_t> bytes{0x0A};
+    for (int i = 0; i < packets; ++i) {
+        orvex::PacketFields f;
+        const int v = 10000 + (i * 37) % 9000;
+        f.digits = {std::uint8_t(v / 10000), std::uint8_t(v / 1000 % 10),
+                    std::uint8_t(v / 100 % 10), std::uint8_t(v / 10 % 10), std::uint8_t(v % 10)};
+        f.function = 11;
+        f.option3 = 10;
+        const orvex::Packet p = orvex::EncodePacket(f);
+        bytes.insert(bytes.end(), p.begin(), p.end());
+    }
+    return bytes;
+}
+
+void BM_FramesWithPanel(benchmark::State& state) {
+    orvex::TFCOMM window;
+    window.show();
+    QApplication::processEvents();
+    const int batch = 7; // about what one 50 ms poll brings at full line speed
+    const std::vector<std::uint8_t> bytes = Stream(batch);
+    window.OrvexDATA(nullptr, bytes.data(), 1); // the line feed that lines the stream up
+    std::int64_t frames = 0;
+    for (auto _ : state) {
+        window.OrvexDATA(nullptr, bytes.data() + 1, int(bytes.size()) - 1);
+        QApplication::processEvents();
+        frames += batch;
+    }
+    state.counters["frames/s"] = benchmark::Counter(double(frames), benchmark::Counter::kIsRate);
+}
+
+double MedianStartMs(const char* program, int runs) {
+    std::vector<double> times;
+    for (int i = 0; i < runs; ++i) {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        p.setProcessEnvironment(env);
+        QElapsedTimer t;
+        t.start();
+        p.start(QString::fromLocal8Bit(program), {QStringLiteral("--quit-when-shown")});
+        if (!p.waitForFinished(30000)) return -1;
+        times.push_back(double(t.nsecsElapsed()) / 1e6);
+    }
+    std::sort(times.begin(), times.end());
+    return times[times.size() / 2];
+}
+
+} // namespace
+
+BENCHMARK(BM_FramesWithPanel)->Unit(benchmark::kMicrosecond)->MinTime(2.0);
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+
+    // Frames per second, measured directly so the summary line does not depend
+    // on the reporter's formatting.
+    {
+        orvex::TFCOMM window;
+        window.show();
+        QApplication::processEvents();
+        const std::vector<std::uint8_t> bytes = Stream(7);
+        window.OrvexDATA(nullptr, bytes.data(), 1);
+        QElapsedTimer t;
+        t.start();
+        std::int64_t frames = 0;
+        while (t.elapsed() < 3000) {
+            window.OrvexDATA(nullptr, bytes.data() + 1, int(bytes.size()) - 1);
+            QApplication::processEvents();
+            frames += 7;
+        }
+        g_framesPerSecond = double(frames) * 1e9 / double(t.nsecsElapsed());
+    }
+    benchmark::RunSpecifiedBenchmarks();
+
+    const int runs = 9;
+    const double full = MedianStartMs(ORVEX_INTERFACE_PATH, runs);
+    const double minimal = MedianStartMs(ORVEX_MINIMAL_WINDOW_PATH, runs);
+    std::printf("start-up median of %d runs: orvex-interface %.1f ms, minimal window %.1f ms\n",
+                runs, full, minimal);
+    std::printf("window_bench: frames/s = %.0f, start-up ratio = %.2f\n", g_framesPerSecond,
+                minimal > 0 ? full / minimal : 0.0);
+    return 0;
+}

@@ -335,4 +335,11 @@ void TSerialPortDriver::SetComPortPollingDelay(quint16 value) {
     if (running) StartPollTimer();
 }
 
+void ConfigureAsCOMM2(TSerialPortDriver& driver) {
+    driver.SetComPort(TSerialPortDriver::pnCOM1);
+    driver.SetComPortSpeed(TSerialPortDriver::br19200);
+    driver.SetComPortDataBits(TSerialPortDriver::db7BITS);
+    driver.SetComPortParity(TSerialPortDriver::ptODD);
+}
+
 } // namespace orvex

@@ -204,4 +204,8 @@ class TSerialPortDriver : public QObject {
     QTimer pollTimer_;
 };
 
+// The stored settings of the window's instance COMM2: "COM1", 19200 bit/s,
+// 7 data bits, odd parity (everything else keeps the driver's defaults).
+void ConfigureAsCOMM2(TSerialPortDriver& driver);
+
 } // namespace orvex

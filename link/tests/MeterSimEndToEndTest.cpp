@@ -166,10 +166,7 @@ struct SimProcess {
 // The window's line on the simulator's device.
 void ConnectLikeTheWindow(D& driver, const QString& path) {
     driver.SetPortDevicePath(D::pnCOM1, path);
-    driver.SetComPort(D::pnCOM1);
-    driver.SetComPortSpeed(D::br19200);
-    driver.SetComPortDataBits(D::db7BITS);
-    driver.SetComPortParity(D::ptODD);
+    ConfigureAsCOMM2(driver);
 }
 
 } // namespace

@@ -38,12 +38,7 @@ class DriverOnPty : public ::testing::Test {
     }
 
     // The line of the window's COMM2.
-    void UseMeterLine() {
-        driver.SetComPort(D::pnCOM1);
-        driver.SetComPortSpeed(D::br19200);
-        driver.SetComPortDataBits(D::db7BITS);
-        driver.SetComPortParity(D::ptODD);
-    }
+    void UseMeterLine() { ConfigureAsCOMM2(driver); }
 
     bool WaitQueued(int n) {
         return WaitFor([&] { return driver.InputQueueCount() >= n; });

@@ -1,5 +1,7 @@
 #include "chart/ChartCommands.h"
 
+#include "chart/TChartControl.h"
+
 #include <limits>
 
 namespace orvex {
@@ -88,6 +90,20 @@ FillState BtFillClicked(bool btFillChecked) {
 FillState FillMenuClicked(bool btFillChecked) {
     const bool now = !btFillChecked;
     return FillState{now, now, SeriesForFill(now)};
+}
+
+void ApplyPointAxisRange(TChartControl& pager, bool p0, bool p1, bool p2, bool p3) {
+    const std::pair<bool, double> points[] = {{p0, 22.0}, {p1, 22.0}, {p2, 220.0}, {p3, 2200.0}};
+    for (const auto& [lit, range] : points) {
+        if (!lit) continue;
+        pager.SetAxisMax(range);
+        pager.SetAxisMin(-range);
+    }
+}
+
+bool AlarmCrossed(double counts, float maxLimit, bool maxArmed, float minLimit, bool minArmed) {
+    return (maxArmed && counts > static_cast<double>(maxLimit)) ||
+           (minArmed && counts < static_cast<double>(minLimit));
 }
 
 } // namespace orvex

@@ -13,6 +13,8 @@
 
 namespace orvex {
 
+class TChartControl;
+
 // Raised for a text that is not a whole 32-bit number; what() is the
 // user-facing text "'<text>' is not a valid integer value" (UTF-8).
 class EChartConvertError : public std::runtime_error {
@@ -86,5 +88,14 @@ FillState FillMenuClicked(bool btFillChecked);
 inline int SeriesForFill(bool btFillChecked) {
     return btFillChecked ? 0 : 1;
 }
+
+// The frame's vertical chart range: for every lit decimal point, in the order
+// LcdP0 ... LcdP3, maximum then minimum of the value axis (±22 for LcdP0 and
+// LcdP1, ±220 for LcdP2, ±2200 for LcdP3), so the last lit point wins. No lit
+// point leaves the axis alone. A refused limit throws EChartAxisError.
+void ApplyPointAxisRange(TChartControl& pager, bool p0, bool p1, bool p2, bool p3);
+
+// The alarm: true when an armed limit is crossed (strictly).
+bool AlarmCrossed(double counts, float maxLimit, bool maxArmed, float minLimit, bool minArmed);
 
 } // namespace orvex

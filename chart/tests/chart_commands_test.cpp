@@ -92,3 +92,26 @@ TEST(ChartText, MessageTexts) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(ChartAlarm, OnlyAnArmedLimitCrossedStrictlyBeeps) {
+    struct Case {
+        double counts;
+        bool maxArmed, minArmed;
+        bool beep;
+    };
+    // Limits 1000 and -1000.
+    const Case cases[] = {
+        {1001, true, false, true},   {1000, true, false, false},  {1001, false, true, false},
+        {-1001, false, true, true},  {-1000, false, true, false}, {-1001, true, false, false},
+        {5000, false, false, false}, {0, true, true, false},      {-5000, true, true, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message()
+                     << c.counts << " max " << c.maxArmed << " min " << c.minArmed);
+        EXPECT_EQ(AlarmCrossed(c.counts, 1000.0f, c.maxArmed, -1000.0f, c.minArmed), c.beep);
+    }
+}
+
+} // namespace

@@ -1,5 +1,6 @@
 // TChartControl driving the real chart view (QCustomPlot on the offscreen
 // platform): paging, following/browsing, page size changes, axis limits.
+#include "chart/ChartCommands.h"
 #include "chart/TChartControl.h"
 #include "chart/TChartView.h"
 
@@ -271,6 +272,38 @@ TEST_F(PagerTest, RefusedAxisLimitIsReportedAndNotApplied) {
     // The pager's own fields keep the values given before the refusal.
     EXPECT_DOUBLE_EQ(pager.GetAxisMax(), -3000);
     EXPECT_DOUBLE_EQ(pager.GetAxisMin(), 3000);
+}
+
+} // namespace
+
+namespace {
+
+TEST(PagerPointRange, LastLitPointSetsTheValueAxis) {
+    struct Case {
+        bool p0, p1, p2, p3;
+        double range;
+    };
+    const Case cases[] = {
+        {true, false, false, false, 22},     {false, true, false, false, 22},
+        {false, false, true, false, 220},    {false, false, false, true, 2200},
+        {true, false, true, false, 220},     {false, false, true, true, 2200},
+        {false, false, false, false, 22000}, // no point: the start-up range stays
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.p0 << c.p1 << c.p2 << c.p3);
+        TChartView view;
+        TChartControl pager(view.Facility(), 100);
+        pager.SetAxisMax(22000);
+        pager.SetAxisMin(-22000);
+        // From the widest range down to the narrowest and back must never be refused.
+        EXPECT_NO_THROW(ApplyPointAxisRange(pager, c.p0, c.p1, c.p2, c.p3));
+        EXPECT_DOUBLE_EQ(view.Facility().LeftAxis().Maximum(), c.range);
+        EXPECT_DOUBLE_EQ(view.Facility().LeftAxis().Minimum(), -c.range);
+        ApplyPointAxisRange(pager, false, false, false, true);
+        ApplyPointAxisRange(pager, true, false, false, false);
+        EXPECT_DOUBLE_EQ(view.Facility().LeftAxis().Maximum(), 22);
+        EXPECT_DOUBLE_EQ(view.Facility().LeftAxis().Minimum(), -22);
+    }
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -244,7 +245,11 @@ void TSerialPortDriver::PollReceive() {
         return;
     }
     if (n == 0) {
-        MarkLost();
+        // End of file on a tty: the line hung up (with the line programmed, an
+        // empty queue answers EAGAIN).  Ask the kernel before giving up on it,
+        // in case the line settings were refused and reads merely time out.
+        pollfd p{fd_, POLLIN, 0};
+        if (::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL))) MarkLost();
         return;
     }
     if (!OnReceiveData) return;

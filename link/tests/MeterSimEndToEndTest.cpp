@@ -8,6 +8,7 @@
 #include "protocol/PacketAssembler.h"
 #include "tools/orvex-meter-sim/MeterSimCore.h"
 
+#include <QFileInfo>
 #include <QProcess>
 #include <QSet>
 #include <QTemporaryDir>
@@ -246,6 +247,45 @@ TEST(MeterSimProgram, ReplaySendsTheCaptureByteForByte) {
                          static_cast<int>(rec.bytes.size()));
     EXPECT_TRUE(capture.endsWith(got))
         << got.size() << " of " << capture.size() << ": " << got.toHex().toStdString();
+}
+
+TEST(MeterSimProgram, LinkNamesTheDeviceWhileRunning) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString link = dir.filePath("ttyMETER");
+    SimProcess sim;
+    ASSERT_TRUE(sim.Start({"--link", link, "--rate", "20"}));
+    EXPECT_EQ(QFileInfo(link).symLinkTarget(), sim.devicePath);
+
+    // The window reaches it through --com1 PATH, i.e. a mapped port.
+    D driver;
+    ConnectLikeTheWindow(driver, link);
+    TPacketAssembler assembler;
+    int frames = 0;
+    assembler.onFrame = [&](const QString&) { ++frames; };
+    driver.OnReceiveData = [&](D*, const std::uint8_t* data, int size) {
+        assembler.OrvexDATA(data, size);
+    };
+    ASSERT_TRUE(driver.Connect());
+    ASSERT_TRUE(WaitFor([&] { return frames >= 3; }, 20000));
+
+    ::kill(static_cast<pid_t>(sim.process.processId()), SIGINT);
+    ASSERT_TRUE(sim.process.waitForFinished(10000));
+    EXPECT_EQ(sim.process.exitCode(), 0);
+    EXPECT_FALSE(QFileInfo(link).isSymLink()) << "link removed on exit";
+
+    // A file that is not a link is never replaced.
+    QFile plain(link);
+    ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
+    plain.write("keep");
+    plain.close();
+    QProcess refused;
+    refused.start(QStringLiteral(ORVEX_METER_SIM), {"--link", link});
+    ASSERT_TRUE(refused.waitForFinished(10000));
+    EXPECT_EQ(refused.exitCode(), 1);
+    EXPECT_TRUE(refused.readAllStandardError().contains("not a symbolic link"));
+    ASSERT_TRUE(plain.open(QIODevice::ReadOnly));
+    EXPECT_EQ(plain.readAll(), "keep");
 }
 
 TEST(MeterSimProgram, CommandLine) {

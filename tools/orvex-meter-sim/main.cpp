@@ -6,12 +6,15 @@
 
 #include "tools/orvex-meter-sim/MeterSimCore.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -40,6 +43,8 @@ void PrintHelp(FILE* out) {
                       "  --faults P      drop, duplicate or flip each byte with probability P\n"
                       "                  (0 to 1)\n"
                       "  --seed N        seed of the reading noise and the faults (default 1)\n"
+                      "  --link PATH     also make PATH a symbolic link to the device (removed\n"
+                      "                  on exit), e.g. for orvex-interface --com1 PATH\n"
                       "  --help          show this text\n");
 }
 
@@ -78,6 +83,7 @@ int main(int argc, char** argv) {
     double faults = 0.0;
     long long seed = 1;
     std::string replay;
+    std::string link;
 
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -109,6 +115,10 @@ int main(int argc, char** argv) {
         } else if (arg == "--seed") {
             const char* v = value("--seed");
             if (!ParseCount(v, &seed)) return Usage("--seed must be a whole number >= 0");
+        } else if (arg == "--link") {
+            const char* v = value("--link");
+            if (!v || !*v) return Usage("--link needs a path");
+            link = v;
         } else if (arg == "--replay") {
             const char* v = value("--replay");
             if (!v) return Usage("--replay needs a file");
@@ -140,6 +150,24 @@ int main(int argc, char** argv) {
     if (!pty.Open(&error)) {
         std::fprintf(stderr, "orvex-meter-sim: %s\n", error.c_str());
         return 1;
+    }
+    if (!link.empty()) {
+        // Only a symbolic link (a stale one from an earlier run) is replaced;
+        // any other file at that path is left alone.
+        struct stat st {};
+        if (lstat(link.c_str(), &st) == 0) {
+            if (!S_ISLNK(st.st_mode)) {
+                std::fprintf(stderr, "orvex-meter-sim: %s exists and is not a symbolic link\n",
+                             link.c_str());
+                return 1;
+            }
+            unlink(link.c_str());
+        }
+        if (symlink(pty.devicePath().c_str(), link.c_str()) != 0) {
+            std::fprintf(stderr, "orvex-meter-sim: cannot create %s: %s\n", link.c_str(),
+                         std::strerror(errno));
+            return 1;
+        }
     }
     std::printf("%s\n", pty.devicePath().c_str());
     std::fflush(stdout);
@@ -181,6 +209,12 @@ int main(int argc, char** argv) {
     // last bytes before the line hangs up.  A signal stops at once.
     if (!gStop) pty.WaitUntilTaken(1000);
 
+    if (!link.empty()) {
+        char target[256];
+        const ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
+        if (n > 0 && std::string(target, static_cast<std::size_t>(n)) == pty.devicePath())
+            unlink(link.c_str());
+    }
     std::fprintf(stderr, "orvex-meter-sim: sent %lld %s\n", sent,
                  replay.empty() ? "packets" : "chunks");
     if (faults > 0)

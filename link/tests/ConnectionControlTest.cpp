@@ -2,10 +2,14 @@
 // real pseudo-terminal.
 
 #include "link/ConnectionControl.h"
+#include "link/LinkPictures.h"
 #include "link/SerialPortDriver.h"
 #include "link/tests/LinkTestSupport.h"
 
+#include <QImage>
+#include <QPainter>
 #include <QSignalSpy>
+#include <QSvgRenderer>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -284,4 +288,24 @@ TEST_F(ConnectionControlTest, ConnectedLineDeliversToTheHandler) {
     EXPECT_EQ(rec.bytes, Bytes("meter"));
     control.COMConClick(false);
     EXPECT_FALSE(driver.Connected());
+}
+
+// The lamp's pictures: both load, and the lit one has the brighter screens.
+TEST(LinkPictures, LitAndDarkPicturesRender) {
+    InitLinkPictures();
+    auto render = [](const QString& path) {
+        QSvgRenderer svg(path);
+        EXPECT_TRUE(svg.isValid()) << path.toStdString();
+        QImage image(96, 64, QImage::Format_ARGB32);
+        image.fill(Qt::transparent);
+        QPainter painter(&image);
+        svg.render(&painter);
+        return image;
+    };
+    const QImage lit = render(CONokPicturePath());
+    const QImage dark = render(CONokNPicturePath());
+    // Middle of the computer's screen and of the meter's display.
+    for (const QPoint p : {QPoint(30, 28), QPoint(72, 15)}) {
+        EXPECT_GT(qGray(lit.pixel(p)), qGray(dark.pixel(p)) + 40) << p.x() << "," << p.y();
+    }
 }

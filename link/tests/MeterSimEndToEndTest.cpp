@@ -210,6 +210,30 @@ TEST(MeterSimProgram, StreamsValidPacketsUntilTerminated) {
     EXPECT_FALSE(driver.Connected());
 }
 
+TEST(MeterSimProgram, FaultsDamageFramesWithoutStoppingTheStream) {
+    SimProcess sim;
+    ASSERT_TRUE(sim.Start({"--rate", "max", "--faults", "0.05", "--seed", "12"}));
+    D driver;
+    ConnectLikeTheWindow(driver, sim.devicePath);
+    TPacketAssembler assembler;
+    int cuts = 0, frames = 0;
+    assembler.onCut = [&](const QString&) { ++cuts; };
+    assembler.onFrame = [&](const QString& frame) {
+        ++frames;
+        (void)DecodeFrame(frame, ".", 22000, 22); // damaged frames must not hurt
+    };
+    driver.OnReceiveData = [&](D*, const std::uint8_t* data, int size) {
+        assembler.OrvexDATA(data, size);
+    };
+    ASSERT_TRUE(driver.Connect());
+    ASSERT_TRUE(WaitFor([&] { return cuts >= 200; }, 30000)) << cuts << " cuts";
+    EXPECT_GT(cuts - frames, 1) << "damaged packets fail the frame check";
+    EXPECT_GT(frames, 0) << "whole packets still come through";
+    ::kill(static_cast<pid_t>(sim.process.processId()), SIGTERM);
+    ASSERT_TRUE(sim.process.waitForFinished(10000));
+    EXPECT_TRUE(sim.process.readAllStandardError().contains("faults dropped"));
+}
+
 TEST(MeterSimProgram, ReplaySendsTheCaptureByteForByte) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());

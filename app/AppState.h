@@ -2,6 +2,8 @@
 // The main window's shared state: one object per subsystem, each the owner of
 // its own fields.
 
+#include "chart/ChartCommands.h"
+#include "chart/TChartControl.h"
 #include "protocol/MeterProfile.h"
 #include "protocol/MeterReading.h"
 #include "protocol/PacketAssembler.h"
@@ -10,6 +12,8 @@
 
 #include <QLocale>
 #include <QString>
+
+#include <memory>
 
 namespace orvex {
 
@@ -34,9 +38,16 @@ struct RecordingState {
     QString verdictText;
 };
 
+// The chart pager and the chart's place while it is enlarged.
+struct ChartState {
+    std::unique_ptr<TChartControl> ChartControl;
+    ChartBounds SavedChartBounds;
+};
+
 struct AppState {
     ProtocolState protocol;
     RecordingState recording;
+    ChartState chart;
     MeterProfile profile;
     QLocale LocaleSettings;
 };

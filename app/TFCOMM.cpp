@@ -1,6 +1,7 @@
 #include "app/TFCOMM.h"
 
 #include "app/Widgets.h"
+#include "chart/TChartView.h"
 #include "display/LcdPanel.h"
 #include "recording/LimitJudge.h"
 #include "recording/RecordGrid.h"
@@ -163,7 +164,8 @@ TFCOMM::TFCOMM(const WindowOptions& options, QWidget* parent)
     DBGrid1->setEditTriggers(QAbstractItemView::NoEditTriggers);
     DBGrid1->setSelectionBehavior(QAbstractItemView::SelectRows);
 
-    Chtshow = Place<QFrame>(client_, QStringLiteral("Chtshow"), 336, 204, 376, 269);
+    Chtshow = new TChartView(client_);
+    Chtshow->setGeometry(336, 204, 376, 269);
     Panel5->raise();
 
     BuildUnseenControls(client_);
@@ -184,6 +186,7 @@ TFCOMM::TFCOMM(const WindowOptions& options, QWidget* parent)
     Timer2->setInterval(2000);
 
     ConnectRecording();
+    ConnectChart();
 
     state_.protocol.assembler.onCut = [this](const QString& frame) { USBtxt->setText(frame); };
     state_.protocol.assembler.onFrame = [this](const QString&) { LcdDisplayOrvex(); };
@@ -394,9 +397,7 @@ void TFCOMM::BuildUnseenControls(QWidget* client) {
     USBtxt->setFont(ArialFont(10, false, true));
     USBtxt->setText(QStringLiteral("6001"));
     USBtxt->hide();
-    ComboBox1 = Place<QComboBox>(Chtshow, QStringLiteral("ComboBox1"), 8, 8, 80, 21);
-    ComboBox1->addItems({QStringLiteral("atile"), QStringLiteral("btile")});
-    ComboBox1->hide();
+    ComboBox1 = Chtshow->ComboBox1();
 
     // Panels used as buttons, below the client area (FormResize places them).
     const QColor blue(0, 0, 255);
@@ -485,6 +486,8 @@ void TFCOMM::ShowHandlerError(const QString& text) {
 }
 
 void TFCOMM::FormCreate() {
+    // 1. The chart pager, 100 points a page.
+    state_.chart.ChartControl = std::make_unique<TChartControl>(Chtshow->Facility(), 100);
     // 2. The user's number format, 3. the decimal separator.
     state_.LocaleSettings = QLocale::system();
     state_.protocol.decimalSeparator = ReadDecimalSeparator();
@@ -495,8 +498,10 @@ void TFCOMM::FormCreate() {
     state_.recording.cds1.Empty();
     state_.recording.recorder.nextRecordNo = 1;
     ChooseRecordLimit(kDefaultRecordLimitItem);
-    // 7. The series selector.
+    // 7. The series selector and the series shown.
     ComboBox1->setCurrentIndex(0);
+    Chtshow->ShowSeries(0);
+    Chtshow->ShowSeries(SeriesForFill(BtFill->isChecked()));
     // 8. The rest of the profile, 9. the processor suffix.
     ApplyMeterProfile();
     setWindowTitle(windowTitle() + CaptionSuffix(machineProbe_));
@@ -514,6 +519,10 @@ void TFCOMM::ApplyMeterProfile() {
         Setmax->setText(row->setmaxText);
         SetMin->setText(row->setMinText);
         if (row->barMaximum) Panel1->SetBarMaximum(*row->barMaximum);
+    }
+    if (state_.chart.ChartControl) {
+        ChartControl().SetAxisMax(state_.profile.fullScaleCounts);
+        ChartControl().SetAxisMin(-state_.profile.fullScaleCounts);
     }
 }
 
@@ -611,8 +620,142 @@ void TFCOMM::INDataToTable() {
     if (outcome.feedChart) AddChartValue(state_.protocol.reading.scaledValue);
 }
 
-void TFCOMM::AddChartValue(double) {}
-void TFCOMM::ClearChartPoints() {}
+void TFCOMM::ConnectChart() {
+    const struct {
+        const char* button;
+        const char* item;
+        void (TFCOMM::*handler)();
+    } paging[] = {{"BtFirst", "First", &TFCOMM::BtFirstClick},
+                  {"BTPrevious", "Previous", &TFCOMM::BTPreviousClick},
+                  {"BtNext", "Next", &TFCOMM::BtNextClick},
+                  {"BTlast", "Last", &TFCOMM::BTlastClick},
+                  {"BtSave", "Save", &TFCOMM::BtSaveClick},
+                  {"BtNew", "New", &TFCOMM::BtNewClick}};
+    for (const auto& p : paging) {
+        auto handler = p.handler;
+        On(control<QToolButton>(QString::fromLatin1(p.button)), &QToolButton::clicked,
+           [this, handler] { (this->*handler)(); });
+        On(action(QString::fromLatin1(p.item)), &QAction::triggered,
+           [this, handler] { (this->*handler)(); });
+    }
+    On(Maxrecord, &QLineEdit::textChanged, [this] { MaxrecordChange(); });
+    Timer2->setSingleShot(false);
+    On(Timer2, &QTimer::timeout, [this] { Timer2Timer(); });
+    for (QCheckBox* box : {BtFill, RepeatSet, multirange})
+        On(box, &QCheckBox::clicked, [this] { btFillClick(); });
+    On(action(QStringLiteral("Fill")), &QAction::triggered, [this] { FillClick(); });
+    for (const char* name : {"TbFd", "TbSx"})
+        On(control<TClickImage>(QString::fromLatin1(name)), &TClickImage::clicked,
+           [this] { TbFdClick(); });
+    for (QLineEdit* edit : {Setmax, SetMin})
+        new TKeyFilter(edit, [](QChar key) { return SetmaxKeyAccepted(key) ? key : QChar(); });
+    On(Setmax, &QLineEdit::textChanged, [this] { SetmaxExit(); });
+    On(SetMaxB, &QCheckBox::clicked, [this] { SetmaxExit(); });
+    On(SetMin, &QLineEdit::textChanged, [this] { SetMinExit(); });
+    On(SetMinB, &QCheckBox::clicked, [this] { SetMinExit(); });
+}
+
+void TFCOMM::ShowPage() {
+    Bt10->setText(QString::number(ChartControl().GetPage()));
+}
+
+void TFCOMM::AddChartValue(double value) {
+    ChartControl().AddValue(value);
+    ShowPage();
+}
+
+void TFCOMM::ClearChartPoints() {
+    ChartControl().ClearPoints();
+    ShowPage();
+}
+
+void TFCOMM::BtFirstClick() {
+    ChartControl().FirstPage();
+    ShowPage();
+}
+
+void TFCOMM::BTPreviousClick() {
+    ChartControl().PreviousPage();
+    ShowPage();
+}
+
+void TFCOMM::BtNextClick() {
+    ChartControl().NextPage();
+    ShowPage();
+}
+
+void TFCOMM::BTlastClick() {
+    ChartControl().LastPage();
+    ShowPage();
+}
+
+void TFCOMM::MaxrecordChange() {
+    Timer2->stop();
+    Timer2->start();
+}
+
+void TFCOMM::Timer2Timer() {
+    Timer2->stop();
+    // A size below 1 is refused by the pager, which keeps its page size.
+    ChartControl().SetPageSize(PageSizeFromText(Maxrecord->text()));
+    ShowPage();
+}
+
+void TFCOMM::btFillClick() {
+    const FillState fill = BtFillClicked(BtFill->isChecked());
+    action(QStringLiteral("Fill"))->setChecked(fill.menuFillChecked);
+    Chtshow->ShowSeries(fill.series);
+}
+
+void TFCOMM::FillClick() {
+    const FillState fill = FillMenuClicked(BtFill->isChecked());
+    action(QStringLiteral("Fill"))->setChecked(fill.menuFillChecked);
+    BtFill->setChecked(fill.btFillChecked);
+    Chtshow->ShowSeries(fill.series);
+}
+
+void TFCOMM::BtNewClick() {
+    Chtshow->BtNewClick(BtFill->isChecked());
+}
+
+void TFCOMM::TbFdClick() {
+    ChartState& c = state_.chart;
+    const ChartLayout layout =
+        ToggleChartLayout(Chtshow->geometry(), frameGeometry().size(), c.SavedChartBounds);
+    Panel1->setVisible(layout.panel1Visible);
+    control(QStringLiteral("TbFd"))->setVisible(layout.tbFdVisible);
+    control(QStringLiteral("TbSx"))->setVisible(layout.tbSxVisible);
+    c.SavedChartBounds = layout.saved;
+    Chtshow->setGeometry(layout.chart);
+    Panel6->setVisible(layout.panel6Visible);
+    Panel5->move(layout.panel5Pos);
+    Panel5->raise();
+}
+
+void TFCOMM::BtSaveClick() {
+    FileDialogRequest request;
+    request.caption = QStringLiteral("Save Picture");
+    request.filter = QStringLiteral("Bitmaps (*.bmp)");
+    request.defaultSuffix = QStringLiteral("bmp");
+    request.confirmOverwrite = true;
+    const QString chosen = dialogs_->AskSaveFileName(this, request);
+    if (chosen.isEmpty()) return;
+    const QString fileName = BitmapFileName(chosen);
+    QString error;
+    if (!Chtshow->SaveBitmap(fileName, &error)) {
+        ShowHandlerError(error);
+        return;
+    }
+    dialogs_->Inform(this, SaveSuccessText(fileName));
+}
+
+void TFCOMM::SetmaxExit() {
+    state_.protocol.setMaxLimit = AlarmLimitFromText(Setmax->text());
+}
+
+void TFCOMM::SetMinExit() {
+    state_.protocol.setMinLimit = AlarmLimitFromText(SetMin->text());
+}
 
 void TFCOMM::OrvexDATA(QObject*, const std::uint8_t* data, int count) {
     RunHandler([&] { state_.protocol.assembler.OrvexDATA(data, count); });
@@ -650,8 +793,21 @@ void TFCOMM::LcdDisplayOrvex() {
     p.reading = std::move(decoded.reading);
     const MeterReading& r = p.reading;
 
-    // 21. A change of measurement.
-    p.measurement.Observe(r);
+    // 18. The chart's vertical range follows the decimal point.
+    for (double range : r.axisRanges) {
+        ChartControl().SetAxisMax(range);
+        ChartControl().SetAxisMin(-range);
+    }
+    // 20. The alarm.
+    if (AlarmCrossed(r.counts, p.setMaxLimit, SetMaxB->isChecked(), p.setMinLimit,
+                     SetMinB->isChecked()))
+        QApplication::beep();
+    // 21. A change of measurement re-selects the series and, unless "Continue
+    // Record" is checked, starts the plotted points afresh.
+    if (p.measurement.Observe(r)) {
+        Chtshow->ShowSeries(SeriesForFill(BtFill->isChecked()));
+        if (!multirange->isChecked()) BtNewClick();
+    }
     // 22. The panel.
     Panel1->RenderReading(r);
     // 23. The verdict; 24. the record table and the chart.

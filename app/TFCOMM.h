@@ -27,9 +27,11 @@ class QToolButton;
 
 namespace orvex {
 
+class TChartControl;
 class TClickImage;
 class TClickPanel;
 class TLcdPanel;
+class TChartView;
 class TRecordGridModel;
 class TShape;
 
@@ -74,6 +76,21 @@ class TFCOMM : public QMainWindow {
     // The chart pager's part of a recorded frame and of "New".
     void AddChartValue(double value);
     void ClearChartPoints();
+    void ShowPage(); // Bt10 shows the pager's page
+    void BtFirstClick();
+    void BTPreviousClick();
+    void BtNextClick();
+    void BTlastClick();
+    void MaxrecordChange();
+    void Timer2Timer();
+    void btFillClick();
+    void FillClick();
+    void BtNewClick();
+    void TbFdClick();
+    void BtSaveClick();
+    void SetmaxExit();
+    void SetMinExit();
+    TChartControl& ChartControl() { return *state_.chart.ChartControl; }
 
     // The widget with that control name (object name), or nullptr.
     template <typename W = QWidget> W* control(const QString& name) const {
@@ -98,6 +115,7 @@ class TFCOMM : public QMainWindow {
     void BuildUnseenControls(QWidget* client);
     void ShowHandlerError(const QString& text);
     void ConnectRecording();
+    void ConnectChart();
     // Puts a replacement text into an edit (its change handler runs again).
     static void ReplaceEditText(QLineEdit* edit, const QString& text, int selStart, int selLength);
 
@@ -117,7 +135,7 @@ class TFCOMM : public QMainWindow {
     QWidget* Panel4 = nullptr;
     QWidget* Panel5 = nullptr;
     QWidget* Panel6 = nullptr;
-    QWidget* Chtshow = nullptr;
+    TChartView* Chtshow = nullptr;
     QTableView* DBGrid1 = nullptr;
     TRecordGridModel* Data1 = nullptr;
 

@@ -3,7 +3,7 @@
 
 #include "app/HostSuffix.h"
 #include "app/TFCOMM.h"
-#include "app/tests/ScriptedDialogs.h"
+#include "app/tests/WindowFixture.h"
 #include "display/LcdPanel.h"
 #include "protocol/PacketEncoder.h"
 
@@ -25,60 +25,6 @@
 #include <stdexcept>
 #include <utility>
 #include <vector>
-
-using namespace orvex;
-using orvex::testing::ScriptedDialogs;
-
-namespace {
-
-struct Window : ::testing::Test {
-    ScriptedDialogs dialogs;
-    std::unique_ptr<TFCOMM> w;
-
-    void SetUp() override {
-        WindowOptions options;
-        options.dialogs = &dialogs;
-        options.machineProbe = [] { return QStringLiteral("x86_64"); };
-        w = std::make_unique<TFCOMM>(options);
-    }
-
-    // Sends packets the way the serial driver hands them over: one batch; the
-    // first batch starts with the line feed that ends the packet before it.
-    bool primed = false;
-    void Feed(const std::vector<PacketFields>& packets) {
-        std::vector<std::uint8_t> bytes;
-        if (!std::exchange(primed, true)) bytes.push_back(0x0A);
-        for (const auto& f : packets) {
-            const Packet p = EncodePacket(f);
-            bytes.insert(bytes.end(), p.begin(), p.end());
-        }
-        w->OrvexDATA(nullptr, bytes.data(), static_cast<int>(bytes.size()));
-    }
-
-    bool Shown(const char* name) const {
-        QWidget* c = w->control(QString::fromLatin1(name));
-        EXPECT_NE(c, nullptr) << name;
-        return c && !c->isHidden();
-    }
-    QString Caption(const char* name) const {
-        auto* label = w->control<QLabel>(QString::fromLatin1(name));
-        EXPECT_NE(label, nullptr) << name;
-        return label ? label->text() : QString();
-    }
-};
-
-PacketFields Reading(std::array<std::uint8_t, 5> digits, std::uint8_t function, std::uint8_t range,
-                     std::uint8_t option3 = 10, std::uint8_t status = 0) {
-    PacketFields f;
-    f.digits = digits;
-    f.function = function;
-    f.range = range;
-    f.option3 = option3;
-    f.status = status;
-    return f;
-}
-
-} // namespace
 
 TEST(CaptionSuffix, FollowsTheOperatingSystemsProcessor) {
     const struct {

@@ -1,0 +1,211 @@
+// The window's recording, judge and chart commands working together on real
+// widgets: frames become rows and chart points, the commands reach the pager,
+// the table and the files they write.
+
+#include "app/tests/WindowFixture.h"
+#include "chart/TChartView.h"
+#include "recording/RecordTable.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QFileInfo>
+#include <QImage>
+#include <QLineEdit>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolButton>
+
+namespace {
+
+struct Recording : Window {
+    QString Page() const { return w->control<QToolButton>(QStringLiteral("Bt10"))->text(); }
+    RecordTable& Table() { return w->state().recording.cds1; }
+    TChartView* Chart() const { return w->control<TChartView>(QStringLiteral("Chtshow")); }
+    void Steady(int frames, std::array<std::uint8_t, 5> digits = {1, 2, 3, 4, 5}) {
+        std::vector<PacketFields> packets(frames, Reading(digits, 11, 0));
+        Feed(packets);
+    }
+};
+
+} // namespace
+
+TEST_F(Recording, ChartStartsOnPageOneWithTheProfilesRange) {
+    EXPECT_EQ(Page(), QStringLiteral("1"));
+    IChartFacility& chart = Chart()->Facility();
+    EXPECT_EQ(chart.BottomAxis().Minimum(), 1.0);
+    EXPECT_EQ(chart.BottomAxis().Maximum(), 100.0);
+    EXPECT_EQ(chart.LeftAxis().Minimum(), -22000.0);
+    EXPECT_EQ(chart.LeftAxis().Maximum(), 22000.0);
+    EXPECT_EQ(Chart()->ShownSeries(), 0);
+    EXPECT_EQ(Table().rowCount(), 0);
+}
+
+TEST_F(Recording, FramesBecomeRowsPointsAndVerdicts) {
+    Steady(3);
+    ASSERT_EQ(Table().rowCount(), 3);
+    EXPECT_EQ(Table().Integer(2, FieldNo), 3);
+    EXPECT_EQ(Table().Text(0, FieldValue), QStringLiteral("1.2345"));
+    EXPECT_EQ(Table().Text(0, FieldDcAc), QStringLiteral("DC"));
+    EXPECT_EQ(Table().Text(0, FieldUnit), QStringLiteral("V"));
+    EXPECT_EQ(Table().Text(0, FieldAuto), QStringLiteral("Pass"));
+    EXPECT_EQ(Table().Integer(0, FieldNVal), 12345);
+    EXPECT_EQ(w->control<QLineEdit>(QStringLiteral("T1VALUE"))->text(), QStringLiteral("1.2345"));
+    EXPECT_EQ(Caption("judge"), QStringLiteral("Pass"));
+    // The chart got every point and the vertical range followed the decimal point.
+    EXPECT_EQ(Chart()->Facility().Series(0).Count(), 3);
+    EXPECT_EQ(Chart()->Facility().LeftAxis().Maximum(), 22.0);
+    EXPECT_EQ(Chart()->Facility().LeftAxis().Minimum(), -22.0);
+    // The grid follows the newest row.
+    QApplication::processEvents();
+    auto* grid = w->control<QTableView>(QStringLiteral("DBGrid1"));
+    EXPECT_EQ(grid->model()->rowCount(), 3);
+
+    // A high limit below the reading: Fail.
+    w->control<QLineEdit>(QStringLiteral("T1HI"))->setText(QStringLiteral("1"));
+    Steady(1);
+    EXPECT_EQ(Caption("judge"), QStringLiteral("Fail"));
+    EXPECT_EQ(Table().Text(3, FieldAuto), QStringLiteral("Fail"));
+}
+
+TEST_F(Recording, TheRecordLimitAdmitsExactlyItsRowsAndNewStartsAgain) {
+    w->action(QStringLiteral("N10001"))->trigger();
+    EXPECT_TRUE(w->action(QStringLiteral("N10001"))->isChecked());
+    EXPECT_FALSE(w->action(QStringLiteral("N100001"))->isChecked());
+    for (int i = 0; i < 11; ++i)
+        Steady(100);
+    EXPECT_EQ(Table().rowCount(), 1000);
+    EXPECT_EQ(Chart()->Facility().Series(0).Count(), 1000);
+    EXPECT_EQ(Page(), QStringLiteral("10"));
+
+    // "New" answered No changes nothing; Yes empties the table and restarts the chart.
+    dialogs.answers = {false};
+    w->control<QToolButton>(QStringLiteral("RecordNew"))->click();
+    EXPECT_EQ(Table().rowCount(), 1000);
+    dialogs.answers = {true};
+    w->action(QStringLiteral("New1"))->trigger();
+    EXPECT_EQ(dialogs.questions.size(), 2);
+    EXPECT_EQ(dialogs.questions.last(), QStringLiteral("Do you want to delete this record?"));
+    EXPECT_EQ(Table().rowCount(), 0);
+    EXPECT_EQ(Chart()->Facility().Series(0).Count(), 1) << "one sample point of \"New\"";
+    Steady(1);
+    EXPECT_EQ(Table().Integer(0, FieldNo), 1);
+}
+
+TEST_F(Recording, LimitEditsAlwaysHoldANumber) {
+    auto* hi = w->control<QLineEdit>(QStringLiteral("T1HI"));
+    auto* lo = w->control<QLineEdit>(QStringLiteral("T1LO"));
+    hi->setFocus();
+    hi->selectAll();
+    QTest::keyClick(hi, Qt::Key_Backspace);
+    EXPECT_EQ(hi->text(), QStringLiteral("0"));
+    EXPECT_EQ(hi->selectedText(), QStringLiteral("0"));
+    lo->selectAll();
+    QTest::keyClick(lo, Qt::Key_Backspace);
+    QTest::keyClicks(lo, QStringLiteral("-"));
+    EXPECT_EQ(lo->text(), QStringLiteral("-0"));
+    QTest::keyClicks(lo, QStringLiteral("5x+"));
+    EXPECT_EQ(lo->text(), QStringLiteral("-5")) << "letters and '+' cannot be typed";
+
+    auto* interval = w->control<QLineEdit>(QStringLiteral("RecordSITime"));
+    interval->selectAll();
+    QTest::keyClick(interval, Qt::Key_Backspace);
+    EXPECT_EQ(interval->text(), QStringLiteral("1"));
+}
+
+TEST_F(Recording, PageSizeEditAppliesAfterItsTimerAndRefusesBadSizes) {
+    for (int i = 0; i < 3; ++i)
+        Steady(100);
+    EXPECT_EQ(Page(), QStringLiteral("3"));
+    auto* size = w->control<QLineEdit>(QStringLiteral("Maxrecord"));
+    size->setText(QStringLiteral("50"));
+    w->Timer2Timer();
+    EXPECT_EQ(Page(), QStringLiteral("6"));
+    EXPECT_EQ(w->ChartControl().GetPageSize(), 50);
+
+    size->setText(QStringLiteral("0"));
+    w->RunHandler([&] { w->Timer2Timer(); });
+    EXPECT_EQ(w->ChartControl().GetPageSize(), 50) << "a page size of 0 is refused";
+    EXPECT_TRUE(dialogs.errors.isEmpty());
+
+    size->setText(QString());
+    w->RunHandler([&] { w->Timer2Timer(); });
+    EXPECT_EQ(dialogs.errors, QStringList{QStringLiteral("'' is not a valid integer value")});
+    EXPECT_EQ(w->ChartControl().GetPageSize(), 50);
+
+    w->action(QStringLiteral("First"))->trigger();
+    EXPECT_EQ(Page(), QStringLiteral("1"));
+    w->control<QToolButton>(QStringLiteral("BtNext"))->click();
+    EXPECT_EQ(Page(), QStringLiteral("2"));
+    w->action(QStringLiteral("Last"))->trigger();
+    EXPECT_EQ(Page(), QStringLiteral("6"));
+}
+
+TEST_F(Recording, FillSwitchAndMenuItemAgree) {
+    auto* fill = w->control<QCheckBox>(QStringLiteral("BtFill"));
+    fill->click();
+    EXPECT_FALSE(w->action(QStringLiteral("Fill"))->isChecked());
+    EXPECT_EQ(Chart()->ShownSeries(), 1);
+    w->control<QCheckBox>(QStringLiteral("RepeatSet"))->click();
+    EXPECT_EQ(Chart()->ShownSeries(), 1) << "\"Repeat\" only re-applies the choice";
+    w->action(QStringLiteral("Fill"))->trigger();
+    EXPECT_TRUE(fill->isChecked());
+    EXPECT_TRUE(w->action(QStringLiteral("Fill"))->isChecked());
+    EXPECT_EQ(Chart()->ShownSeries(), 0);
+}
+
+TEST_F(Recording, EnlargeAndRestoreTheChart) {
+    auto click = [&](const char* name) {
+        QTest::mouseClick(w->control(QString::fromLatin1(name)), Qt::LeftButton);
+    };
+    click("TbFd");
+    EXPECT_TRUE(w->control(QStringLiteral("Panel1"))->isHidden());
+    EXPECT_TRUE(w->control(QStringLiteral("Panel6"))->isHidden());
+    EXPECT_EQ(Chart()->geometry().topLeft(), QPoint(2, 28));
+    EXPECT_EQ(w->control(QStringLiteral("Panel5"))->pos(), QPoint(2, 2));
+    click("TbSx");
+    EXPECT_EQ(Chart()->geometry(), QRect(336, 204, 376, 269));
+    EXPECT_EQ(w->control(QStringLiteral("Panel5"))->pos(), QPoint(341, 166));
+    EXPECT_FALSE(w->control(QStringLiteral("Panel1"))->isHidden());
+    EXPECT_FALSE(w->control(QStringLiteral("Panel6"))->isHidden());
+}
+
+TEST_F(Recording, SavingTheChartWritesABitmapWithTheBmpEnding) {
+    QTemporaryDir dir;
+    dialogs.fileNames = {dir.filePath(QStringLiteral("chart.png"))};
+    w->action(QStringLiteral("Save"))->trigger();
+    const QString written = dir.filePath(QStringLiteral("chart.bmp"));
+    ASSERT_TRUE(QFileInfo::exists(written));
+    EXPECT_EQ(QImage(written, "BMP").size(), QSize(376, 269));
+    EXPECT_EQ(dialogs.informations,
+              QStringList{QStringLiteral(
+                              "Graphic has been saved successfully at the following location: ") +
+                          written});
+
+    dialogs.fileNames = {dir.filePath(QStringLiteral("missing/chart.bmp"))};
+    w->control<QToolButton>(QStringLiteral("BtSave"))->click();
+    ASSERT_EQ(dialogs.errors.size(), 1);
+    EXPECT_TRUE(dialogs.errors[0].startsWith(QStringLiteral("Cannot create file \"")))
+        << dialogs.errors[0].toStdString();
+    EXPECT_EQ(dialogs.informations.size(), 1) << "no success message after a failure";
+}
+
+TEST_F(Recording, AnAlarmLimitThatIsNotANumberIsReportedAndKept) {
+    auto* max = w->control<QLineEdit>(QStringLiteral("Setmax"));
+    max->setText(QStringLiteral("1000"));
+    EXPECT_EQ(w->state().protocol.setMaxLimit, 1000.0f);
+    max->setText(QStringLiteral("+"));
+    EXPECT_EQ(w->state().protocol.setMaxLimit, 0.0f);
+    max->setText(QStringLiteral("12-"));
+    EXPECT_EQ(dialogs.errors, QStringList{QStringLiteral("'12-' is not a valid integer value")});
+    EXPECT_EQ(w->state().protocol.setMaxLimit, 0.0f);
+}
+
+TEST_F(Recording, ContinueRecordClearedRestartsTheChartOnAChangeOfFunction) {
+    w->control<QCheckBox>(QStringLiteral("multirange"))->setChecked(false);
+    Steady(5);
+    EXPECT_EQ(Chart()->Facility().Series(0).Count(), 6) << "New's sample point, then 5 values";
+    Feed({Reading({0, 1, 0, 0, 0}, 3, 1)}); // ohms
+    EXPECT_EQ(Chart()->Facility().Series(0).Count(), 2);
+    EXPECT_EQ(Table().rowCount(), 6) << "the table keeps every row";
+}

@@ -365,8 +365,11 @@ void TFCOMM::BuildChartToolbar(QWidget* client) {
 }
 
 void TFCOMM::BuildRecordToolbar(QWidget* client) {
+    // The toolbar's check boxes use the regular weight, a little smaller than the
+    // window font so that the interval edit covers the gap in its caption.
     QFont regular = font();
     regular.setBold(false);
+    regular.setPixelSize(10);
     RepeatSet =
         Check(client, QStringLiteral("RepeatSet"), QStringLiteral("Repeat"), 1, 210, 54, 20, true);
     RepeatSet->setFont(regular);
@@ -374,6 +377,7 @@ void TFCOMM::BuildRecordToolbar(QWidget* client) {
     RecordSI = Check(client, QStringLiteral("RecordSI"),
                      QStringLiteral("Sampling Interval           'S"), 55, 210, 143, 20, false);
     RecordSI->setFont(regular);
+    RepeatSet->setFont(regular);
     RecordSITime =
         Edit(client, QStringLiteral("RecordSITime"), QStringLiteral("10"), 157, 210, 27, 21);
     RecordSITime->raise();

@@ -11,6 +11,13 @@ struct LogOptions {
     std::string input;   // a file name, or "-" for standard input
     bool sample = false; // stream the built-in sample packets instead of an input
     bool help = false;
+
+    // Recording, as the window's controls set it.
+    int limit = 10000;        // record limit (rows after each clearing)
+    bool repeat = true;       // "Repeat": record a reading equal to the last one
+    int interval = -1;        // "Sampling Interval" in seconds; -1 when not checked
+    std::string hi = "22000"; // judge limits, in the user's number format
+    std::string lo = "-22000";
 };
 
 struct LogOptionsResult {

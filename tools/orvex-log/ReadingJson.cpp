@@ -80,4 +80,19 @@ std::string ReadingJson(const QString& frameText, const MeterReading& r) {
     return out;
 }
 
+std::string ReadingJson(const QString& frameText, const MeterReading& reading,
+                        const RecordingJson& recording) {
+    std::string out = ReadingJson(frameText, reading);
+    out.pop_back(); // the closing brace
+    out += ",\"verdict\":";
+    AppendString(out, recording.verdict);
+    out += recording.recorded ? ",\"recorded\":true" : ",\"recorded\":false";
+    if (recording.recorded) {
+        out += ",\"no\":";
+        AppendInteger(out, recording.no);
+    }
+    out += '}';
+    return out;
+}
+
 } // namespace orvex

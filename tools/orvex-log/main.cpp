@@ -4,11 +4,15 @@
 #include "protocol/MeterProfile.h"
 #include "protocol/MeterReading.h"
 #include "protocol/PacketAssembler.h"
+#include "recording/LimitJudge.h"
+#include "recording/RecordTable.h"
+#include "recording/Recorder.h"
 #include "tools/orvex-log/LogOptions.h"
 #include "tools/orvex-log/ReadingJson.h"
 #include "tools/orvex-log/SampleStream.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 
 #include <cerrno>
 #include <cstdio>
@@ -21,12 +25,18 @@ namespace {
 
 using namespace orvex;
 
-// Everything that happens to one accepted frame.  Later recording options hook in
-// here (record table, sampling gate, judge) next to the JSON line.
+// Everything that happens to one accepted frame: decoding, the judge, the
+// recording gates, the JSON line.
 class FrameLogger {
   public:
-    explicit FrameLogger(const MeterProfile& profile)
-        : profile_(profile), decimalSeparator_(ReadDecimalSeparator()) {}
+    FrameLogger(const MeterProfile& profile, const LogOptions& options)
+        : profile_(profile), options_(options), decimalSeparator_(ReadDecimalSeparator()),
+          recorder_(&table_) {
+        recorder_.recordLimit = options.limit;
+        hi_ = NormaliseLimitSeparator(QString::fromStdString(options.hi), decimalSeparator_);
+        lo_ = NormaliseLimitSeparator(QString::fromStdString(options.lo), decimalSeparator_);
+        clock_.start();
+    }
 
     void OnFrame(const QString& frameText) {
         const DecodeResult res = DecodeFrame(frameText, decimalSeparator_, profile_.fullScaleCounts,
@@ -36,14 +46,39 @@ class FrameLogger {
                          qPrintable(res.error));
             return;
         }
-        std::string line = ReadingJson(frameText, res.reading);
+        const MeterReading& r = res.reading;
+        // The sampling countdown runs down once a second, whatever the frames do.
+        const qint64 seconds = clock_.elapsed() / 1000;
+        for (; ticks_ < seconds; ++ticks_)
+            recorder_.TrecordTimer(options_.interval >= 0);
+
+        RecordInput in;
+        in.SetReading(r);
+        in.verdictText = VerdictText(
+            JudgeReading(r.valueText, FrameDigits(frameText), lo_, hi_, decimalSeparator_));
+        in.recordSIChecked = options_.interval >= 0;
+        in.repeatSetChecked = options_.repeat;
+        in.recordSITimeText = QString::number(options_.interval >= 0 ? options_.interval : 10);
+        in.timeText = CurrentTimeText();
+        const RecordOutcome outcome = recorder_.INDataToTable(in);
+
+        std::string line =
+            ReadingJson(frameText, r, RecordingJson{in.verdictText, outcome.appended, outcome.no});
         line += '\n';
         std::fwrite(line.data(), 1, line.size(), stdout);
     }
 
+    RecordTable& table() { return table_; }
+
   private:
     MeterProfile profile_;
+    LogOptions options_;
     QString decimalSeparator_;
+    QString hi_, lo_;
+    RecordTable table_;
+    TRecorder recorder_;
+    QElapsedTimer clock_;
+    qint64 ticks_ = 0;
 };
 
 int Fail(int status, const std::string& message) {
@@ -100,7 +135,7 @@ int main(int argc, char** argv) {
     }
 
     const MeterProfile* profile = FindMeterProfile(QStringLiteral("22"));
-    FrameLogger logger(profile ? *profile : MeterProfile{});
+    FrameLogger logger(profile ? *profile : MeterProfile{}, parsed.options);
     TPacketAssembler assembler;
     assembler.onFrame = [&logger](const QString& frame) { logger.OnFrame(frame); };
     return Run(parsed.options, assembler);

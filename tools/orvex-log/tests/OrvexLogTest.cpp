@@ -64,7 +64,7 @@ PacketFields Fields(std::uint8_t range, std::array<std::uint8_t, 5> digits, std:
 const std::string kWorkedLine =
     R"({"frame":"A012345B000A0D","value":"1.2345","counts":12345,"scaled":1.2345,"unit":"V",)"
     R"("function":"DC","range":"AUTO","point":0,"sign":"","digits":["1","2","3","4","5"],)"
-    R"("lit":["LcdAuto","LcdDc1","LcdP0","LcdV"],"bar":12})";
+    R"("lit":["LcdAuto","LcdDc1","LcdP0","LcdV"],"bar":12,"verdict":"Pass","recorded":true,"no":1})";
 
 // A mid-packet start (fails the frame check), the worked example, an undecodable
 // frame (range nibble A), then a negative overload.
@@ -79,7 +79,7 @@ QByteArray MixedInput() {
 const std::string kOverloadLine =
     R"({"frame":"A100000B500A0D","value":"-0.L","counts":-22000,"scaled":-22000,"unit":"V",)"
     R"("function":"DC","range":"AUTO","point":1,"sign":"-","digits":["","0","@","",""],)"
-    R"("lit":["LcdAuto","LcdDc1","LcdFH","LcdP1","LcdV"],"bar":22})";
+    R"("lit":["LcdAuto","LcdDc1","LcdFH","LcdP1","LcdV"],"bar":22,"verdict":"Fail","recorded":true,"no":2})";
 
 std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;
@@ -180,5 +180,54 @@ TEST(OrvexLog, EmptyAndGarbageInputEndCleanly) {
         EXPECT_EQ(r.exitCode, 0) << r.err;
         EXPECT_EQ(r.out, "");
         EXPECT_EQ(r.err, "");
+    }
+}
+
+// The recording options: what each JSON line says about the table.
+TEST(OrvexLog, RecordingOptionsDecideWhichFramesBecomeRows) {
+    const QByteArray steady = [] {
+        QByteArray in = "\n";
+        for (int i = 0; i < 4; ++i)
+            in += Bytes(EncodePacket(Fields(0, {1, 2, 3, 4, 5}, 11, 0, 0xA)));
+        return in;
+    }();
+    auto recordedNos = [](const RunResult& r) {
+        std::vector<std::string> marks;
+        for (const std::string& line : Lines(r.out)) {
+            const auto at = line.find("\"recorded\":");
+            marks.push_back(at == std::string::npos ? "?" : line.substr(at + 11));
+        }
+        return marks;
+    };
+    const struct {
+        QStringList args;
+        std::vector<std::string> marks;
+    } cases[] = {
+        {{}, {"true,\"no\":1}", "true,\"no\":2}", "true,\"no\":3}", "true,\"no\":4}"}},
+        {{"--limit", "2"}, {"true,\"no\":1}", "true,\"no\":2}", "false}", "false}"}},
+        {{"--limit", "0"}, {"false}", "false}", "false}", "false}"}},
+        {{"--no-repeat"}, {"true,\"no\":1}", "false}", "false}", "false}"}},
+        {{"--interval", "1000"}, {"true,\"no\":1}", "false}", "false}", "false}"}},
+        {{"--interval", "0"},
+         {"true,\"no\":1}", "true,\"no\":2}", "true,\"no\":3}", "true,\"no\":4}"}},
+    };
+    for (const auto& c : cases) {
+        const RunResult r = RunLog(QStringList{"--input", "-"} + c.args, steady);
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(recordedNos(r), c.marks) << c.args.join(' ').toStdString();
+    }
+
+    // The judge limits: 1.2345 lies above a high limit of 1.2, and on a limit of 1.2345.
+    const RunResult fail = RunLog({"--input", "-", "--hi", "1.2"}, steady);
+    EXPECT_NE(fail.out.find("\"verdict\":\"Fail\""), std::string::npos) << fail.out;
+    const RunResult pass = RunLog({"--input", "-", "--hi", "1.2345", "--lo", "1.2345"}, steady);
+    EXPECT_EQ(pass.out.find("\"verdict\":\"Fail\""), std::string::npos) << pass.out;
+
+    for (const QStringList& bad :
+         {QStringList{"--limit", "x"}, QStringList{"--limit", "-1"},
+          QStringList{"--interval", "1.5"}, QStringList{"--hi", "1,5"}, QStringList{"--lo"}}) {
+        const RunResult r = RunLog(QStringList{"--input", "-"} + bad, steady);
+        EXPECT_EQ(r.exitCode, 2) << bad.join(' ').toStdString();
+        EXPECT_EQ(r.out, "");
     }
 }

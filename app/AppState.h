@@ -25,6 +25,7 @@ struct ProtocolState {
     MeasurementTracker measurement; // previousUnitText, previousFunctionText, previousPointIndex
     float setMaxLimit = 0.0f;
     float setMinLimit = 0.0f;
+    int decodedFrames = 0;     // accepted frames that were decoded
     int undecodableFrames = 0; // accepted frames that could not be decoded
     QString lastDecodeError;
 };

@@ -3,6 +3,9 @@
 #include "app/Widgets.h"
 #include "chart/TChartView.h"
 #include "display/LcdPanel.h"
+#include "link/ConnectionControl.h"
+#include "link/LinkPictures.h"
+#include "link/SerialPortDriver.h"
 #include "recording/LimitJudge.h"
 #include "recording/RecordGrid.h"
 #include "recording/Sampling.h"
@@ -134,6 +137,7 @@ TFCOMM::TFCOMM(const WindowOptions& options, QWidget* parent)
       machineProbe_(options.machineProbe ? options.machineProbe : MachineProbe(UnameMachine)) {
     setObjectName(QStringLiteral("TFCOMM"));
     InitAppResources();
+    InitLinkPictures();
     RegisterLcdFont();
     setFont(WindowFont());
     setWindowIcon(QIcon(QStringLiteral(":/app/icons/window.svg")));
@@ -175,9 +179,6 @@ TFCOMM::TFCOMM(const WindowOptions& options, QWidget* parent)
     Data1->setObjectName(QStringLiteral("Data1"));
     SetupRecordGrid(DBGrid1, Data1);
 
-    ConTimer = new QTimer(this);
-    ConTimer->setObjectName(QStringLiteral("ConTimer"));
-    ConTimer->setInterval(300);
     Trecord = new QTimer(this);
     Trecord->setObjectName(QStringLiteral("Trecord"));
     Trecord->setInterval(1000);
@@ -187,6 +188,7 @@ TFCOMM::TFCOMM(const WindowOptions& options, QWidget* parent)
 
     ConnectRecording();
     ConnectChart();
+    ConnectLink(options);
 
     state_.protocol.assembler.onCut = [this](const QString& frame) { USBtxt->setText(frame); };
     state_.protocol.assembler.onFrame = [this](const QString&) { LcdDisplayOrvex(); };
@@ -195,7 +197,7 @@ TFCOMM::TFCOMM(const WindowOptions& options, QWidget* parent)
 
     RunHandler([this] { FormCreate(); });
 
-    ConTimer->start();
+    connection_->StartConTimer();
     Trecord->start();
 }
 
@@ -659,6 +661,101 @@ void TFCOMM::ConnectChart() {
     On(SetMinB, &QCheckBox::clicked, [this] { SetMinExit(); });
 }
 
+void TFCOMM::ConnectLink(const WindowOptions& options) {
+    COMM2_ = std::make_unique<TSerialPortDriver>();
+    COMM2_->setObjectName(QStringLiteral("COMM2"));
+    ConfigureAsCOMM2(*COMM2_);
+    for (int i = 0; i < int(options.portPaths.size()); ++i)
+        if (!options.portPaths[i].isEmpty())
+            COMM2_->SetPortDevicePath(static_cast<TSerialPortDriver::TComPortNumber>(i), options.portPaths[i]);
+    connection_ = std::make_unique<TConnectionControl>(*COMM2_);
+    connect(connection_.get(), &TConnectionControl::viewChanged, this,
+            [this](const TLinkViewState& view) { ShowLinkView(view); });
+
+    const char* items[] = {"COM11", "COM21", "COM31", "COM41"};
+    for (int i = 0; i < 4; ++i) {
+        On(action(QString::fromLatin1(items[i])), &QAction::triggered, [this, i] {
+            switch (i) {
+            case 0:
+                connection_->COM11Click();
+                break;
+            case 1:
+                connection_->COM21Click();
+                break;
+            case 2:
+                connection_->COM31Click();
+                break;
+            default:
+                connection_->COM41Click();
+                break;
+            }
+        });
+        On(control<TClickPanel>(QStringLiteral("BtCOM%1").arg(i + 1)), &TClickPanel::clicked,
+           [this, i] { connection_->BtCOMClick(i); });
+    }
+    On(action(QStringLiteral("START1")), &QAction::triggered,
+       [this] { connection_->BTCon1Click(); });
+    On(control<TClickPanel>(QStringLiteral("BTCon")), &TClickPanel::clicked,
+       [this] { connection_->BTCon1Click(); });
+    On(action(QStringLiteral("STOP1")), &QAction::triggered,
+       [this] { connection_->BtDiscon1Click(); });
+    On(control<TClickPanel>(QStringLiteral("BtDiscon")), &TClickPanel::clicked,
+       [this] { connection_->BtDiscon1Click(); });
+    auto* comCon = control<QPushButton>(QStringLiteral("COMCon"));
+    On(comCon, &QPushButton::clicked,
+       [this, comCon] { connection_->COMConClick(comCon->isChecked()); });
+    On(control<QPushButton>(QStringLiteral("USBCon")), &QPushButton::clicked,
+       [this] { USBConClick(); });
+
+    // Bytes from the port go to the packet assembler; an error they raise is
+    // shown like that of any other handler.
+    COMM2_->OnReceiveData = [this](TSerialPortDriver* sender, const std::uint8_t* data, int size) {
+        OrvexDATA(sender, data, size);
+    };
+    ShowLinkView(connection_->view());
+}
+
+void TFCOMM::ShowLinkView(const TLinkViewState& v) {
+    action(QStringLiteral("ComSetup1"))->setEnabled(v.ComSetup1Enabled);
+    const char* items[] = {"COM11", "COM21", "COM31", "COM41"};
+    for (int i = 0; i < 4; ++i) {
+        action(QString::fromLatin1(items[i]))->setChecked(v.comItemChecked[i]);
+        QWidget* panel = control(QStringLiteral("BtCOM%1").arg(i + 1));
+        panel->setVisible(v.btComVisible[i]);
+        panel->setEnabled(v.btComEnabled[i]);
+    }
+    QAction* start = action(QStringLiteral("START1"));
+    start->setChecked(v.START1Checked);
+    start->setEnabled(v.START1Enabled);
+    QAction* stop = action(QStringLiteral("STOP1"));
+    stop->setChecked(v.STOP1Checked);
+    stop->setEnabled(v.STOP1Enabled);
+    auto* comCon = control<QPushButton>(QStringLiteral("COMCon"));
+    const QSignalBlocker blockCom(comCon);
+    comCon->setChecked(v.COMConDown);
+    comCon->setVisible(v.COMConVisible);
+    auto* usbCon = control<QPushButton>(QStringLiteral("USBCon"));
+    const QSignalBlocker blockUsb(usbCon);
+    usbCon->setChecked(v.USBConDown);
+    usbCon->setVisible(v.USBConVisible);
+    usbCon->setText(v.USBConCaption);
+    control(QStringLiteral("BTCon"))->setVisible(v.BTConVisible);
+    control(QStringLiteral("BtDiscon"))->setVisible(v.BtDisconVisible);
+    CONok->setVisible(v.CONokVisible);
+    CONokN->setVisible(v.CONokNVisible);
+}
+
+void TFCOMM::USBConClick() {
+    // The adapter cable is found by its product string among the HID devices;
+    // none is listed here, so the cable counts as not connected.
+    auto* usbCon = control<QPushButton>(QStringLiteral("USBCon"));
+    dialogs_->Inform(
+        this,
+        QStringLiteral("USB interface cable is not securely connected, please check and re-try."));
+    connection_->SetUSBConDown(false);
+    usbCon->setChecked(false);
+}
+
 void TFCOMM::ShowPage() {
     Bt10->setText(QString::number(ChartControl().GetPage()));
 }
@@ -776,9 +873,8 @@ void TFCOMM::LcdDisplayOrvex() {
         const QString normalised = NormaliseLimitSeparator(limit->text(), p.decimalSeparator);
         if (normalised != limit->text()) limit->setText(normalised);
     }
-    // 3. The link is alive.
-    CONok->show();
-    CONokN->hide();
+    // 3. The link is alive: lamp on, watchdog zeroed.
+    connection_->FrameDecoded();
 
     DecodeResult decoded = DecodeFrame(frame, p.decimalSeparator, state_.profile.fullScaleCounts,
                                        state_.profile.barOverloadPosition);
@@ -794,6 +890,7 @@ void TFCOMM::LcdDisplayOrvex() {
         if (!decoded.reading.rangeModeText.isEmpty()) Panel1->RenderReading(decoded.reading);
         return;
     }
+    ++p.decodedFrames;
     p.reading = std::move(decoded.reading);
     const MeterReading& r = p.reading;
 

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <exception>
 #include <functional>
+#include <memory>
 
 class QAction;
 class QCheckBox;
@@ -28,6 +29,9 @@ class QToolButton;
 namespace orvex {
 
 class TChartControl;
+class TConnectionControl;
+class TSerialPortDriver;
+struct TLinkViewState;
 class TClickImage;
 class TClickPanel;
 class TLcdPanel;
@@ -91,6 +95,11 @@ class TFCOMM : public QMainWindow {
     void SetmaxExit();
     void SetMinExit();
     TChartControl& ChartControl() { return *state_.chart.ChartControl; }
+    void USBConClick();
+
+    // The serial port component and the connection controls with the watchdog.
+    TSerialPortDriver& COMM2() { return *COMM2_; }
+    TConnectionControl& Connection() { return *connection_; }
 
     // The widget with that control name (object name), or nullptr.
     template <typename W = QWidget> W* control(const QString& name) const {
@@ -116,6 +125,8 @@ class TFCOMM : public QMainWindow {
     void ShowHandlerError(const QString& text);
     void ConnectRecording();
     void ConnectChart();
+    void ConnectLink(const WindowOptions& options);
+    void ShowLinkView(const TLinkViewState& view);
     // Puts a replacement text into an edit (its change handler runs again).
     static void ReplaceEditText(QLineEdit* edit, const QString& text, int selStart, int selLength);
 
@@ -162,11 +173,11 @@ class TFCOMM : public QMainWindow {
     QLineEdit* SetMin = nullptr;
     QComboBox* ComboBox1 = nullptr;
 
-    QTimer* ConTimer = nullptr;
     QTimer* Trecord = nullptr;
     QTimer* Timer2 = nullptr;
 
-    bool inHandler_ = false;
+    std::unique_ptr<TSerialPortDriver> COMM2_;
+    std::unique_ptr<TConnectionControl> connection_;
 };
 
 } // namespace orvex

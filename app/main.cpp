@@ -1,6 +1,7 @@
 // orvex-interface: the window program.
 
 #include "app/TFCOMM.h"
+#include "link/ConnectionControl.h"
 
 #include <QApplication>
 #include <QFont>
@@ -15,13 +16,16 @@ namespace {
 
 void PrintHelp() {
     std::printf("Usage: orvex-interface [--com1 PATH] [--com2 PATH] [--com3 PATH] [--com4 PATH]\n"
+        "                       [--connect]\n"
                 "\n"
                 "Shows the meter's display, judges, records, plots and saves its readings.\n"
                 "\n"
                 "  --comN PATH   use the serial device PATH for the port \"COMN\" of the\n"
                 "                ComSetup menu (N = 1..4). Without it COMN is /dev/ttyUSB<N-1>\n"
                 "                when that device exists, else /dev/ttyS<N-1>.\n"
-                "  --quit-when-shown\n"
+                "  --connect     open the serial link at start-up, as \"START\" in the\n"
+        "                Connect menu does\n"
+        "  --quit-when-shown\n"
                 "                print \"shown\" once the window is on screen and end\n"
                 "                (for the start-up benchmark)\n"
                 "  --help        show this text\n");
@@ -38,11 +42,16 @@ int main(int argc, char** argv) {
 
     orvex::WindowOptions options;
     bool quitWhenShown = false;
+    bool connectAtStart = false;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
         if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
             PrintHelp();
             return 0;
+        }
+        if (std::strcmp(arg, "--connect") == 0) {
+            connectAtStart = true;
+            continue;
         }
         if (std::strcmp(arg, "--quit-when-shown") == 0) {
             quitWhenShown = true;
@@ -63,6 +72,11 @@ int main(int argc, char** argv) {
     window.setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, window.size(),
                                            window.screen()->availableGeometry()));
     window.show();
+    if (connectAtStart) {
+        QTimer::singleShot(0, &window, [&window] {
+            window.RunHandler([&window] { window.Connection().BTCon1Click(); });
+        });
+    }
     if (quitWhenShown) {
         QTimer::singleShot(0, &app, [] {
             std::puts("shown");

@@ -1,0 +1,123 @@
+// The serial link in the window: the connection controls on real widgets, and
+// end to end: virtual meter -> pseudo-terminal -> window -> panel, table, lamp.
+
+#include "app/tests/WindowFixture.h"
+#include "link/ConnectionControl.h"
+#include "link/SerialPortDriver.h"
+#include "recording/RecordTable.h"
+
+#include <QAction>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QPushButton>
+#include <QTest>
+
+namespace {
+
+struct Link : Window {
+    QPushButton* Button(const char* name) const {
+        return w->control<QPushButton>(QString::fromLatin1(name));
+    }
+    QAction* Item(const char* name) const { return w->action(QString::fromLatin1(name)); }
+    QString VisiblePort() const {
+        QString shown;
+        for (int i = 1; i <= 4; ++i)
+            if (!w->control(QStringLiteral("BtCOM%1").arg(i))->isHidden())
+                shown += QStringLiteral("BtCOM%1").arg(i);
+        return shown;
+    }
+};
+
+} // namespace
+
+TEST_F(Link, PortMenuAndPanelsSelectThePort) {
+    Item("COM31")->trigger();
+    EXPECT_EQ(VisiblePort(), QStringLiteral("BtCOM3"));
+    EXPECT_TRUE(Item("COM31")->isChecked());
+    EXPECT_FALSE(Item("COM11")->isChecked());
+    EXPECT_EQ(w->COMM2().ComPort(), TSerialPortDriver::pnCOM3);
+    QTest::mouseClick(w->control(QStringLiteral("BtCOM3")), Qt::LeftButton);
+    EXPECT_EQ(VisiblePort(), QStringLiteral("BtCOM4"));
+    EXPECT_TRUE(Item("COM41")->isChecked());
+    QTest::mouseClick(w->control(QStringLiteral("BtCOM4")), Qt::LeftButton);
+    EXPECT_EQ(VisiblePort(), QStringLiteral("BtCOM1"));
+    EXPECT_EQ(w->COMM2().ComPort(), TSerialPortDriver::pnCOM1);
+}
+
+TEST_F(Link, ComConnectAndStartShowTheConnectedState) {
+    // A port that cannot be opened: the controls show the connected state anyway.
+    w->COMM2().SetPortDevicePath(TSerialPortDriver::pnCOM1, QStringLiteral("/nonexistent/tty"));
+    Button("COMCon")->click();
+    EXPECT_TRUE(Button("COMCon")->isChecked());
+    EXPECT_TRUE(Button("USBCon")->isHidden());
+    EXPECT_FALSE(Item("ComSetup1")->isEnabled());
+    EXPECT_TRUE(Item("STOP1")->isEnabled());
+    EXPECT_FALSE(Item("START1")->isEnabled());
+    EXPECT_FALSE(w->control(QStringLiteral("BtCOM1"))->isEnabled());
+    EXPECT_FALSE(w->COMM2().Connected());
+    EXPECT_FALSE(w->control(QStringLiteral("CONokN"))->isHidden()) << "no packet: lamp dark";
+
+    Button("COMCon")->click();
+    EXPECT_FALSE(Button("COMCon")->isChecked());
+    EXPECT_FALSE(Button("USBCon")->isHidden());
+    EXPECT_TRUE(Item("ComSetup1")->isEnabled());
+    EXPECT_TRUE(Item("START1")->isEnabled());
+    EXPECT_FALSE(Item("STOP1")->isEnabled());
+    EXPECT_TRUE(Item("STOP1")->isChecked()) << "STOP keeps its mark after a disconnect";
+
+    Item("START1")->trigger();
+    EXPECT_TRUE(Button("COMCon")->isChecked());
+    EXPECT_FALSE(Button("USBCon")->isHidden()) << "START leaves USB Connect visible";
+    EXPECT_TRUE(Item("START1")->isChecked());
+    Item("STOP1")->trigger();
+    EXPECT_FALSE(Button("COMCon")->isChecked());
+    EXPECT_TRUE(w->control(QStringLiteral("BtCOM1"))->isEnabled());
+}
+
+TEST_F(Link, UsbConnectWithoutACableSaysSoAndPopsUp) {
+    Button("USBCon")->click();
+    EXPECT_EQ(dialogs.informations,
+              QStringList{QStringLiteral(
+                  "USB interface cable is not securely connected, please check and re-try.")});
+    EXPECT_FALSE(Button("USBCon")->isChecked());
+    EXPECT_FALSE(Button("COMCon")->isHidden());
+}
+
+TEST(WindowWithVirtualMeter, LiveReadingsThenTheLampGoesDarkWhenTheMeterStops) {
+    QProcess meter;
+    meter.start(QStringLiteral(ORVEX_METER_SIM_PATH),
+                {QStringLiteral("--rate"), QStringLiteral("40")});
+    ASSERT_TRUE(meter.waitForStarted(10000));
+    ASSERT_TRUE(meter.waitForReadyRead(10000)) << "the virtual meter prints its device";
+    const QString device = QString::fromLocal8Bit(meter.readLine()).trimmed();
+    ASSERT_TRUE(device.startsWith(QStringLiteral("/dev/"))) << device.toStdString();
+
+    ScriptedDialogs dialogs;
+    WindowOptions options;
+    options.dialogs = &dialogs;
+    options.portPaths[0] = device;
+    TFCOMM w(options);
+    w.show();
+    w.action(QStringLiteral("START1"))->trigger();
+    ASSERT_TRUE(w.COMM2().Connected());
+
+    QElapsedTimer clock;
+    clock.start();
+    while (w.state().recording.cds1.rowCount() < 10 && clock.elapsed() < 15000)
+        QTest::qWait(20);
+    EXPECT_GE(w.state().recording.cds1.rowCount(), 10);
+    EXPECT_EQ(w.state().protocol.undecodableFrames, 0);
+    EXPECT_FALSE(w.control(QStringLiteral("CONok"))->isHidden());
+    EXPECT_TRUE(w.control(QStringLiteral("CONokN"))->isHidden());
+    EXPECT_FALSE(w.control(QStringLiteral("LCDsend"))->isHidden());
+    EXPECT_FALSE(w.state().protocol.reading.valueText.isEmpty());
+
+    meter.terminate();
+    ASSERT_TRUE(meter.waitForFinished(10000));
+    QTest::qWait(1000);
+    EXPECT_TRUE(w.control(QStringLiteral("CONok"))->isHidden()) << "dark within one second";
+    EXPECT_FALSE(w.control(QStringLiteral("CONokN"))->isHidden());
+    EXPECT_TRUE(dialogs.errors.isEmpty());
+    w.action(QStringLiteral("STOP1"))->trigger();
+    EXPECT_FALSE(w.COMM2().Connected());
+}

@@ -20,9 +20,11 @@
 #include <QListWidget>
 #include <QMenuBar>
 #include <QProgressBar>
+#include <QProxyStyle>
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QScreen>
+#include <QStyleFactory>
 #include <QTableView>
 #include <QTimer>
 #include <QToolButton>
@@ -43,6 +45,17 @@ QFont PixelFont(const QString& family, int pixels, bool bold = false, bool itali
     f.setItalic(italic);
     return f;
 }
+
+// The grid's cells keep one pixel of margin instead of the style's three.
+class TNarrowCellStyle : public QProxyStyle {
+  public:
+    TNarrowCellStyle() : QProxyStyle(QApplication::style()->name()) {}
+    int pixelMetric(PixelMetric metric, const QStyleOption* option,
+                    const QWidget* widget) const override {
+        if (metric == PM_FocusFrameHMargin) return 0;
+        return QProxyStyle::pixelMetric(metric, option, widget);
+    }
+};
 
 QFont WindowFont() {
     return PixelFont(QStringLiteral("MS Sans Serif"), 11, true);
@@ -178,6 +191,12 @@ TFCOMM::TFCOMM(const WindowOptions& options, QWidget* parent)
     Data1 = new TRecordGridModel(&state_.recording.cds1, this);
     Data1->setObjectName(QStringLiteral("Data1"));
     SetupRecordGrid(DBGrid1, Data1);
+    // Cells with the narrow margins of the classic grid, so a time of day fits its
+    // 50 pixels.
+    auto* gridStyle = new TNarrowCellStyle;
+    gridStyle->setParent(DBGrid1);
+    DBGrid1->setStyle(gridStyle);
+    DBGrid1->setTextElideMode(Qt::ElideNone);
 
     Trecord = new QTimer(this);
     Trecord->setObjectName(QStringLiteral("Trecord"));
@@ -263,6 +282,9 @@ void TFCOMM::BuildConnectionBar(QWidget* client) {
         panel->setAutoFillBackground(true);
         QPalette pal = panel->palette();
         pal.setColor(QPalette::Window, QColor(192, 192, 192));
+        // While the port is open the panel is disabled: its caption stays legible, greyed.
+        pal.setColor(QPalette::Disabled, QPalette::WindowText, QColor(110, 110, 110));
+        pal.setColor(QPalette::Disabled, QPalette::Window, QColor(192, 192, 192));
         panel->setPalette(pal);
         panel->setVisible(qstrcmp(p.name, "BtCOM1") == 0);
     }
@@ -612,6 +634,7 @@ void TFCOMM::JudgeReading() {
     judge->setPalette(judgePal);
     state_.recording.verdictText = VerdictText(verdict);
     judge->setText(state_.recording.verdictText);
+    judge->adjustSize();
 }
 
 void TFCOMM::INDataToTable() {
@@ -667,7 +690,8 @@ void TFCOMM::ConnectLink(const WindowOptions& options) {
     ConfigureAsCOMM2(*COMM2_);
     for (int i = 0; i < int(options.portPaths.size()); ++i)
         if (!options.portPaths[i].isEmpty())
-            COMM2_->SetPortDevicePath(static_cast<TSerialPortDriver::TComPortNumber>(i), options.portPaths[i]);
+            COMM2_->SetPortDevicePath(static_cast<TSerialPortDriver::TComPortNumber>(i),
+                                      options.portPaths[i]);
     connection_ = std::make_unique<TConnectionControl>(*COMM2_);
     connect(connection_.get(), &TConnectionControl::viewChanged, this,
             [this](const TLinkViewState& view) { ShowLinkView(view); });

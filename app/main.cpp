@@ -16,7 +16,7 @@ namespace {
 
 void PrintHelp() {
     std::printf("Usage: orvex-interface [--com1 PATH] [--com2 PATH] [--com3 PATH] [--com4 PATH]\n"
-        "                       [--connect]\n"
+                "                       [--connect]\n"
                 "\n"
                 "Shows the meter's display, judges, records, plots and saves its readings.\n"
                 "\n"
@@ -24,8 +24,8 @@ void PrintHelp() {
                 "                ComSetup menu (N = 1..4). Without it COMN is /dev/ttyUSB<N-1>\n"
                 "                when that device exists, else /dev/ttyS<N-1>.\n"
                 "  --connect     open the serial link at start-up, as \"START\" in the\n"
-        "                Connect menu does\n"
-        "  --quit-when-shown\n"
+                "                Connect menu does\n"
+                "  --quit-when-shown\n"
                 "                print \"shown\" once the window is on screen and end\n"
                 "                (for the start-up benchmark)\n"
                 "  --help        show this text\n");

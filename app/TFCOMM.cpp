@@ -120,13 +120,6 @@ TClickPanel* PanelButton(QWidget* parent, const QString& name, const QString& ca
     return panel;
 }
 
-QLabel* Picture(QWidget* parent, const QString& name, const QString& icon, int x, int y, int w,
-                int h) {
-    auto* label = Place<QLabel>(parent, name, x, y, w, h);
-    label->setPixmap(QIcon(QStringLiteral(":/app/icons/") + icon).pixmap(QSize(w, h)));
-    return label;
-}
-
 QMenu* Menu(QMenuBar* bar, const QString& name, const QString& title) {
     QMenu* menu = bar->addMenu(title);
     menu->setObjectName(name);
@@ -338,10 +331,12 @@ void TFCOMM::BuildJudgePanel(QWidget* client) {
     judge->setPalette(judgePal);
     judge->setText(QString());
 
-    CONok = Picture(Panel4, QStringLiteral("CONok"), QStringLiteral("link_on.svg"), 342, 5, 28, 24);
+    // The link lamp: a computer beside a meter, screens lit or dark.
+    CONok = Place<QLabel>(Panel4, QStringLiteral("CONok"), 342, 5, 26, 24);
+    CONok->setPixmap(QIcon(CONokPicturePath()).pixmap(QSize(26, 24)));
     CONok->hide();
-    CONokN =
-        Picture(Panel4, QStringLiteral("CONokN"), QStringLiteral("link_off.svg"), 344, 5, 28, 24);
+    CONokN = Place<QLabel>(Panel4, QStringLiteral("CONokN"), 344, 5, 26, 24);
+    CONokN->setPixmap(QIcon(CONokNPicturePath()).pixmap(QSize(26, 24)));
 }
 
 void TFCOMM::BuildChartToolbar(QWidget* client) {

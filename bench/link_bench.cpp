@@ -1,0 +1,112 @@
+// The whole window fed by the virtual meter over a pseudo-terminal: the driver's
+// 50 ms poll, the packet assembler, the decoder, the LCD panel, the judge, the
+// record table with its grid and the chart, on the offscreen platform.
+//
+// Two live runs: the line's top rate (about 137 packets per second) and a real
+// meter's 2 per second.  Each prints the packets sent and decoded and the CPU
+// time of the user-interface thread per decoded frame (idle ticks and drawing
+// included).  ORVEX_LINK_BENCH_SECONDS sets the length of a run (default 30).
+
+#include "app/TFCOMM.h"
+#include "link/ConnectionControl.h"
+#include "link/SerialPortDriver.h"
+#include "protocol/PacketEncoder.h"
+#include "tools/orvex-meter-sim/MeterSimCore.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QEventLoop>
+#include <QTimer>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <sys/resource.h>
+#include <thread>
+
+using namespace orvex;
+
+namespace {
+
+double ThreadCpuSeconds() {
+    rusage ru{};
+    getrusage(RUSAGE_THREAD, &ru);
+    return double(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
+           double(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) * 1e-6;
+}
+
+struct Figures {
+    long long sent = 0, decoded = 0;
+    double cpuPerFrameUs = 0;
+};
+
+Figures Run(double rate, double seconds) {
+    Figures f;
+    sim::TMeterPty pty;
+    std::string error;
+    if (!pty.Open(&error)) {
+        std::printf("link_bench: no pseudo-terminal: %s\n", error.c_str());
+        return f;
+    }
+    WindowOptions options;
+    options.portPaths[0] = QString::fromStdString(pty.devicePath());
+    TFCOMM window(options);
+    window.action(QStringLiteral("limitess"))->trigger();
+    window.show();
+    QApplication::processEvents();
+    window.action(QStringLiteral("START1"))->trigger();
+    if (!window.COMM2().Connected()) {
+        std::printf("link_bench: the window could not open %s\n", pty.devicePath().c_str());
+        return f;
+    }
+
+    std::atomic<bool> stop{false};
+    std::atomic<long long> sent{0};
+    const std::uint8_t lf = 0x0A; // lines the stream up for the first packet
+    pty.Write(&lf, 1);
+    std::thread meter([&] {
+        sim::TMeterScenario scenario(8);
+        sim::TPacer pacer(rate);
+        while (!stop.load()) {
+            if (!pacer.WaitNext(nullptr) || stop.load()) break;
+            const Packet packet = EncodePacket(scenario.Next());
+            if (pty.Write(packet.data(), packet.size()) == packet.size()) ++sent;
+        }
+    });
+    const double cpu0 = ThreadCpuSeconds();
+    QEventLoop loop;
+    QTimer::singleShot(int(seconds * 1000), &loop, [&] {
+        stop = true;
+        meter.join();
+        QTimer::singleShot(300, &loop, &QEventLoop::quit); // the last tick takes the tail
+    });
+    loop.exec();
+    const double cpu = ThreadCpuSeconds() - cpu0;
+    f.sent = sent.load();
+    f.decoded = window.state().protocol.decodedFrames;
+    f.cpuPerFrameUs = f.decoded ? cpu * 1e6 / double(f.decoded) : 0.0;
+    window.action(QStringLiteral("STOP1"))->trigger();
+    return f;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const char* env = std::getenv("ORVEX_LINK_BENCH_SECONDS");
+    const double seconds = env ? std::atof(env) : 30.0;
+
+    const Figures top = Run(sim::kMaxPacketsPerSecond, seconds);
+    std::printf("top rate %.1f/s for %.0f s: sent = %lld, decoded = %lld, lost = %lld, "
+                "cpu us/frame = %.1f, cpu share = %.2f%% of one core\n",
+                sim::kMaxPacketsPerSecond, seconds, top.sent, top.decoded, top.sent - top.decoded,
+                top.cpuPerFrameUs, top.cpuPerFrameUs * double(top.decoded) / (seconds * 1e4));
+    const Figures slow = Run(2.0, seconds);
+    std::printf("meter rate 2/s for %.0f s: sent = %lld, decoded = %lld, lost = %lld, "
+                "cpu us/frame = %.1f\n",
+                seconds, slow.sent, slow.decoded, slow.sent - slow.decoded, slow.cpuPerFrameUs);
+    std::printf("link_bench: sent = %lld, decoded = %lld, lost = %lld, cpu us/frame = %.1f\n",
+                top.sent, top.decoded, top.sent - top.decoded, top.cpuPerFrameUs);
+    return 0;
+}

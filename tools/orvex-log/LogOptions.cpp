@@ -55,6 +55,36 @@ LogOptionsResult ParseLogOptions(const std::vector<std::string>& args) {
                 return result;
             }
             (isHi ? o.hi : o.lo) = text;
+        } else if (std::string text; value("--com", text)) {
+            if (!result.error.empty()) return result;
+            if (text.size() != 1 || text[0] < '1' || text[0] > '4') {
+                result.error = "--com takes a port number from 1 to 4, not '" + text + "'";
+                return result;
+            }
+            o.com = text[0] - '0';
+        } else if (value("--port", o.port)) {
+            if (!result.error.empty()) return result;
+            if (o.port.empty()) {
+                result.error = "option --port needs a serial device";
+                return result;
+            }
+        } else if (std::string text; value("--frames", text)) {
+            if (!result.error.empty()) return result;
+            const auto n = ParseWholeNumber(QString::fromStdString(text));
+            if (!n || *n < 1) {
+                result.error = "--frames takes a whole number above 0, not '" + text + "'";
+                return result;
+            }
+            o.frames = *n;
+        } else if (std::string text; value("--seconds", text)) {
+            if (!result.error.empty()) return result;
+            bool ok = false;
+            const double v = QString::fromStdString(text).toDouble(&ok);
+            if (!ok || !(v > 0)) {
+                result.error = "--seconds takes a number of seconds above 0, not '" + text + "'";
+                return result;
+            }
+            o.seconds = v;
         } else if (value("--input", o.input)) {
             if (!result.error.empty()) return result;
             if (o.input.empty()) {
@@ -67,16 +97,21 @@ LogOptionsResult ParseLogOptions(const std::vector<std::string>& args) {
         }
     }
     if (o.help) return result;
-    if (o.sample && !o.input.empty()) {
-        result.error = "give either --input or --sample, not both";
-    } else if (!o.sample && o.input.empty()) {
-        result.error = "no input: give --input FILE, --input - or --sample";
+    const int sources =
+        int(o.sample) + int(!o.input.empty()) + int(!o.port.empty()) + int(o.com != 0);
+    if (sources > 1) {
+        result.error = "give one input: --input, --sample, --port or --com";
+    } else if (sources == 0) {
+        result.error = "no input: give --input FILE, --input -, --sample, --port PATH or --com N";
+    } else if ((o.frames > 0 || o.seconds > 0) && o.port.empty() && o.com == 0) {
+        result.error = "--frames and --seconds go with a live line (--port or --com)";
     }
     return result;
 }
 
 std::string LogUsage() {
-    return "Usage: orvex-log (--input FILE | --input - | --sample) [recording options]\n"
+    return "Usage: orvex-log (--input FILE | --input - | --sample | --port PATH | --com N)\n"
+           "                 [--frames N] [--seconds S] [recording options]\n"
            "\n"
            "Reads raw meter bytes, rebuilds the packets and writes one JSON object per\n"
            "decoded frame to standard output, one per line.  The value text uses the\n"
@@ -87,6 +122,12 @@ std::string LogUsage() {
            "Options:\n"
            "  --input FILE   read the bytes from FILE; \"-\" reads standard input\n"
            "  --sample       stream a short built-in sample of meter packets\n"
+           "  --port PATH    read a live serial line (19200 bit/s, 7 data bits, odd\n"
+           "                 parity) until SIGINT/SIGTERM, --frames or --seconds\n"
+           "  --com N        the same for the port \"COMN\" of the window (N = 1..4):\n"
+           "                 /dev/ttyUSB<N-1> when it exists, else /dev/ttyS<N-1>\n"
+           "  --frames N     with a live line: stop after N decoded frames\n"
+           "  --seconds S    with a live line: stop after S seconds\n"
            "  --help         show this text\n"
            "\n"
            "Recording (as the window's controls; every JSON line then also carries\n"
@@ -97,8 +138,9 @@ std::string LogUsage() {
            "  --hi X         high judge limit (default 22000)\n"
            "  --lo Y         low judge limit (default -22000)\n"
            "\n"
-           "Exit status: 0 at the end of the input, 1 when reading fails, 2 for a\n"
-           "missing input file or a wrong command line.\n";
+           "Exit status: 0 at the end of the input (or of the live run), 1 when\n"
+           "reading fails or the line is lost, 2 for a missing input file, a port\n"
+           "that cannot be opened or a wrong command line.\n";
 }
 
 } // namespace orvex

@@ -11,6 +11,10 @@ struct LogOptions {
     std::string input;   // a file name, or "-" for standard input
     bool sample = false; // stream the built-in sample packets instead of an input
     bool help = false;
+    std::string port;      // a serial device to read live
+    int com = 0;           // 1..4: the port "COMN" with the window's device mapping
+    long long frames = -1; // stop after this many decoded frames (live input)
+    double seconds = -1;   // stop after this many seconds (live input)
 
     // Recording, as the window's controls set it.
     int limit = 10000;        // record limit (rows after each clearing)

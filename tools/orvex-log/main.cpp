@@ -11,10 +11,15 @@
 #include "tools/orvex-log/ReadingJson.h"
 #include "tools/orvex-log/SampleStream.h"
 
+#include "link/SerialPortDriver.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QSocketNotifier>
+#include <QTimer>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -39,6 +44,7 @@ class FrameLogger {
     }
 
     void OnFrame(const QString& frameText) {
+        if (options_.frames > 0 && decoded_ >= options_.frames) return; // --frames reached
         const DecodeResult res = DecodeFrame(frameText, decimalSeparator_, profile_.fullScaleCounts,
                                              profile_.barOverloadPosition);
         if (!res.ok) {
@@ -66,7 +72,10 @@ class FrameLogger {
             ReadingJson(frameText, r, RecordingJson{in.verdictText, outcome.appended, outcome.no});
         line += '\n';
         std::fwrite(line.data(), 1, line.size(), stdout);
+        ++decoded_;
     }
+
+    long long decoded() const { return decoded_; }
 
     RecordTable& table() { return table_; }
 
@@ -79,6 +88,7 @@ class FrameLogger {
     TRecorder recorder_;
     QElapsedTimer clock_;
     qint64 ticks_ = 0;
+    long long decoded_ = 0;
 };
 
 int Fail(int status, const std::string& message) {
@@ -122,6 +132,56 @@ int Run(const LogOptions& options, TPacketAssembler& assembler) {
     return status;
 }
 
+int g_signalPipe[2] = {-1, -1};
+
+void OnStopSignal(int) {
+    const char c = 1;
+    [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &c, 1);
+}
+
+// Reads a live serial line through the window's driver until SIGINT/SIGTERM,
+// --frames or --seconds; returns the exit status.
+int RunLive(const LogOptions& options, TPacketAssembler& assembler, FrameLogger& logger) {
+    TSerialPortDriver driver;
+    ConfigureAsCOMM2(driver);
+    if (options.com != 0) {
+        driver.SetComPort(static_cast<TSerialPortDriver::TComPortNumber>(options.com - 1));
+    } else {
+        driver.SetPortDevicePath(TSerialPortDriver::pnCOM1, QString::fromStdString(options.port));
+    }
+    const std::string device = driver.PortDevicePath(driver.ComPort()).toStdString();
+    if (!driver.Connect())
+        return Fail(2, "cannot open the serial port '" + device + "' (missing, in use or refused)");
+
+    int status = 0;
+    driver.OnReceiveData = [&](TSerialPortDriver*, const std::uint8_t* data, int size) {
+        assembler.OrvexDATA(data, size);
+        std::fflush(stdout);
+        if (options.frames > 0 && logger.decoded() >= options.frames) QCoreApplication::quit();
+    };
+    QObject::connect(&driver, &TSerialPortDriver::portLost, [&] {
+        status = Fail(1, "the serial port '" + device + "' was lost");
+        QCoreApplication::quit();
+    });
+
+    if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
+        struct sigaction sa {};
+        sa.sa_handler = OnStopSignal;
+        sigemptyset(&sa.sa_mask);
+        ::sigaction(SIGINT, &sa, nullptr);
+        ::sigaction(SIGTERM, &sa, nullptr);
+    }
+    QSocketNotifier stopNotifier(g_signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&stopNotifier, &QSocketNotifier::activated, [] { QCoreApplication::quit(); });
+    if (options.seconds > 0)
+        QTimer::singleShot(int(options.seconds * 1000), [] { QCoreApplication::quit(); });
+
+    QCoreApplication::exec();
+    driver.Disconnect();
+    std::fflush(stdout);
+    return status;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -138,5 +198,7 @@ int main(int argc, char** argv) {
     FrameLogger logger(profile ? *profile : MeterProfile{}, parsed.options);
     TPacketAssembler assembler;
     assembler.onFrame = [&logger](const QString& frame) { logger.OnFrame(frame); };
+    if (!parsed.options.port.empty() || parsed.options.com != 0)
+        return RunLive(parsed.options, assembler, logger);
     return Run(parsed.options, assembler);
 }

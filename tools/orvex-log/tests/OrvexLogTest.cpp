@@ -158,7 +158,7 @@ TEST(OrvexLog, CommandLineErrorsAndHelp) {
         {"no input", {}, 2, "", "no input"},
         {"input without name", {"--input"}, 2, "", "needs a value"},
         {"unknown option", {"--bogus"}, 2, "", "unknown option '--bogus'"},
-        {"both inputs", {"--sample", "--input", "-"}, 2, "", "not both"},
+        {"both inputs", {"--sample", "--input", "-"}, 2, "", "give one input"},
     };
     for (const Case& c : cases) {
         const RunResult r = RunLog(c.args);
@@ -229,5 +229,39 @@ TEST(OrvexLog, RecordingOptionsDecideWhichFramesBecomeRows) {
         const RunResult r = RunLog(QStringList{"--input", "-"} + bad, steady);
         EXPECT_EQ(r.exitCode, 2) << bad.join(' ').toStdString();
         EXPECT_EQ(r.out, "");
+    }
+}
+
+// A live line from the virtual meter, through the window's serial driver.
+TEST(OrvexLog, ReadsALiveLineUntilEnoughFramesOrTime) {
+    QProcess meter;
+    meter.start(QStringLiteral(ORVEX_METER_SIM_PATH),
+                {QStringLiteral("--rate"), QStringLiteral("50")});
+    ASSERT_TRUE(meter.waitForStarted(10000));
+    ASSERT_TRUE(meter.waitForReadyRead(10000));
+    const QString device = QString::fromLocal8Bit(meter.readLine()).trimmed();
+
+    const RunResult frames = RunLog({"--port", device, "--frames", "5"});
+    EXPECT_EQ(frames.exitCode, 0) << frames.err;
+    const std::vector<std::string> lines = Lines(frames.out);
+    ASSERT_EQ(lines.size(), 5u) << frames.out;
+    EXPECT_NE(lines[4].find("\"no\":5}"), std::string::npos) << lines[4];
+
+    const RunResult timed = RunLog({"--port", device, "--seconds", "0.5"});
+    EXPECT_EQ(timed.exitCode, 0) << timed.err;
+    EXPECT_FALSE(timed.out.empty());
+
+    meter.terminate();
+    meter.waitForFinished(10000);
+
+    const RunResult missing = RunLog({"--port", "/nonexistent/tty"});
+    EXPECT_EQ(missing.exitCode, 2);
+    EXPECT_NE(missing.err.find("cannot open the serial port"), std::string::npos) << missing.err;
+    for (const QStringList& bad :
+         {QStringList{"--com", "5"}, QStringList{"--port", device, "--sample"},
+          QStringList{"--sample", "--frames", "3"},
+          QStringList{"--port", device, "--seconds", "x"}}) {
+        const RunResult r = RunLog(bad);
+        EXPECT_EQ(r.exitCode, 2) << bad.join(' ').toStdString();
     }
 }

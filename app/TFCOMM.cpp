@@ -3,6 +3,7 @@
 #include "app/Widgets.h"
 #include "chart/TChartView.h"
 #include "display/LcdPanel.h"
+#include "files/TableFiles.h"
 #include "link/ConnectionControl.h"
 #include "link/LinkPictures.h"
 #include "link/SerialPortDriver.h"
@@ -20,6 +21,7 @@
 #include <QListWidget>
 #include <QMenuBar>
 #include <QProgressBar>
+#include <QProgressDialog>
 #include <QProxyStyle>
 #include <QPushButton>
 #include <QResizeEvent>
@@ -201,6 +203,7 @@ TFCOMM::TFCOMM(const WindowOptions& options, QWidget* parent)
     ConnectRecording();
     ConnectChart();
     ConnectLink(options);
+    ConnectFiles();
 
     state_.protocol.assembler.onCut = [this](const QString& frame) { USBtxt->setText(frame); };
     state_.protocol.assembler.onFrame = [this](const QString&) { LcdDisplayOrvex(); };
@@ -732,6 +735,76 @@ void TFCOMM::ConnectLink(const WindowOptions& options) {
         OrvexDATA(sender, data, size);
     };
     ShowLinkView(connection_->view());
+}
+
+namespace {
+
+// A progress dialog that appears only for long saves and loads; frames go on
+// being recorded while it is open.  Cancelling it cancels the work.
+class TFileProgress {
+  public:
+    TFileProgress(QWidget* parent, QString label) : parent_(parent), label_(std::move(label)) {}
+
+    bool operator()(qint64 done, qint64 total) {
+        if (!dialog_) {
+            if (total < kShowFrom) return true;
+            dialog_ = std::make_unique<QProgressDialog>(label_, QStringLiteral("Cancel"), 0, 1000,
+                                                        parent_);
+            dialog_->setObjectName(QStringLiteral("FileProgress"));
+            dialog_->setWindowModality(Qt::WindowModal);
+            dialog_->setMinimumDuration(300);
+        }
+        dialog_->setValue(total > 0 ? int(done * 1000 / total) : 0);
+        QApplication::processEvents();
+        return !dialog_->wasCanceled();
+    }
+
+  private:
+    static constexpr qint64 kShowFrom = 100000; // rows, or kilobytes of a file
+    QWidget* parent_;
+    QString label_;
+    std::unique_ptr<QProgressDialog> dialog_;
+};
+
+} // namespace
+
+void TFCOMM::ConnectFiles() {
+    On(control<QToolButton>(QStringLiteral("saveas")), &QToolButton::clicked,
+       [this] { saveasClick(); });
+    On(action(QStringLiteral("Save1")), &QAction::triggered, [this] { saveasClick(); });
+    On(control<QToolButton>(QStringLiteral("OpenDataFiles")), &QToolButton::clicked,
+       [this] { SpeedButton2Click(); });
+}
+
+void TFCOMM::saveasClick() {
+    FileDialogRequest request;
+    request.caption = QStringLiteral("Save");
+    request.filter = SaveDialogFilter();
+    request.defaultSuffix = SaveDefaultSuffix();
+    request.confirmOverwrite = true;
+    const QString name = dialogs_->AskSaveFileName(this, request);
+    if (name.isEmpty()) return;
+    TFileProgress progress(this, QStringLiteral("Saving %1").arg(name));
+    const FileResult r = SaveTable(state_.recording.cds1, name, std::ref(progress));
+    if (r.cancelled()) return; // the target was left as it was
+    if (IsXmlFileName(name)) {
+        if (r.failed()) ShowHandlerError(XmlSaveFailedMessage(name, r.error));
+        return;
+    }
+    dialogs_->Inform(this, r.ok() ? SaveSucceededMessage(name) : SaveFailedMessage(name));
+}
+
+void TFCOMM::SpeedButton2Click() {
+    FileDialogRequest request;
+    request.caption = QStringLiteral("Open");
+    request.filter = OpenDialogFilter();
+    request.initialName = lastOpenedFile_;
+    const QString name = dialogs_->AskOpenFileName(this, request);
+    if (name.isEmpty()) return;
+    lastOpenedFile_ = name;
+    TFileProgress progress(this, QStringLiteral("Loading %1").arg(name));
+    const FileResult r = LoadDataFile(name, state_.recording.cds1, std::ref(progress));
+    if (r.failed()) dialogs_->ShowError(this, LoadFailedMessage(), LoadFailedCaption());
 }
 
 void TFCOMM::ShowLinkView(const TLinkViewState& v) {

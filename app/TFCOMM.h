@@ -96,6 +96,8 @@ class TFCOMM : public QMainWindow {
     void SetMinExit();
     TChartControl& ChartControl() { return *state_.chart.ChartControl; }
     void USBConClick();
+    void saveasClick();
+    void SpeedButton2Click();
 
     // The serial port component and the connection controls with the watchdog.
     TSerialPortDriver& COMM2() { return *COMM2_; }
@@ -126,6 +128,7 @@ class TFCOMM : public QMainWindow {
     void ConnectRecording();
     void ConnectChart();
     void ConnectLink(const WindowOptions& options);
+    void ConnectFiles();
     void ShowLinkView(const TLinkViewState& view);
     // Puts a replacement text into an edit (its change handler runs again).
     static void ReplaceEditText(QLineEdit* edit, const QString& text, int selStart, int selLength);
@@ -176,6 +179,7 @@ class TFCOMM : public QMainWindow {
     QTimer* Trecord = nullptr;
     QTimer* Timer2 = nullptr;
 
+    QString lastOpenedFile_; // the open dialog keeps the last name chosen
     std::unique_ptr<TSerialPortDriver> COMM2_;
     std::unique_ptr<TConnectionControl> connection_;
 };

@@ -8,6 +8,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QFile>
 #include <QFileInfo>
 #include <QImage>
 #include <QLineEdit>
@@ -208,4 +209,61 @@ TEST_F(Recording, ContinueRecordClearedRestartsTheChartOnAChangeOfFunction) {
     Feed({Reading({0, 1, 0, 0, 0}, 3, 1)}); // ohms
     EXPECT_EQ(Chart()->Facility().Series(0).Count(), 2);
     EXPECT_EQ(Table().rowCount(), 6) << "the table keeps every row";
+}
+
+TEST_F(Recording, SaveAndOpenTableFilesThroughTheDialogs) {
+    QTemporaryDir dir;
+    Steady(2);
+    const QString text = dir.filePath(QStringLiteral("table.xls"));
+    dialogs.fileNames = {text};
+    w->control<QToolButton>(QStringLiteral("saveas"))->click();
+    ASSERT_EQ(dialogs.fileRequests.size(), 1);
+    EXPECT_EQ(dialogs.fileRequests[0].defaultSuffix, QStringLiteral("xls"));
+    EXPECT_TRUE(dialogs.fileRequests[0].filter.startsWith(QStringLiteral("Excel File(*.xls)")));
+    EXPECT_EQ(dialogs.informations, QStringList{QStringLiteral("save table to specified file: ") +
+                                                text + QStringLiteral(" Scuss!")});
+    QFile file(text);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    EXPECT_TRUE(bytes.startsWith("No\tTime\tDC/AC\tValue\tUnit\tAUTO\r\n"));
+    EXPECT_EQ(bytes.count("\r\n"), 3);
+
+    // XML: no message on success; opening it replaces the rows.
+    const QString xml = dir.filePath(QStringLiteral("table.xml"));
+    dialogs.fileNames = {xml};
+    w->action(QStringLiteral("Save1"))->trigger();
+    EXPECT_EQ(dialogs.informations.size(), 1);
+    Steady(1);
+    ASSERT_EQ(Table().rowCount(), 3);
+    dialogs.fileNames = {xml};
+    w->control<QToolButton>(QStringLiteral("OpenDataFiles"))->click();
+    EXPECT_EQ(Table().rowCount(), 2);
+    // Opening the text file appends its rows; the next frame continues the numbering.
+    dialogs.fileNames = {text};
+    w->control<QToolButton>(QStringLiteral("OpenDataFiles"))->click();
+    EXPECT_EQ(dialogs.fileRequests.last().initialName, xml) << "the dialog keeps the last name";
+    EXPECT_EQ(Table().rowCount(), 4);
+    Steady(1);
+    EXPECT_EQ(Table().Integer(4, FieldNo), 4);
+    EXPECT_TRUE(dialogs.errors.isEmpty());
+
+    // A file that is not a table: the message in an error box captioned "Error".
+    const QString junk = dir.filePath(QStringLiteral("junk.txt"));
+    QFile bad(junk);
+    ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
+    bad.write("header\n1 2 3 4 5 6 7 8 9\n");
+    bad.close();
+    dialogs.fileNames = {junk};
+    w->control<QToolButton>(QStringLiteral("OpenDataFiles"))->click();
+    EXPECT_EQ(dialogs.errors, QStringList{QStringLiteral("Failed to Load File!")});
+    EXPECT_EQ(dialogs.errorCaptions, QStringList{QStringLiteral("Error")});
+    EXPECT_EQ(Table().rowCount(), 5);
+    Steady(1);
+    EXPECT_EQ(Table().rowCount(), 6) << "the table is still usable";
+
+    // A save that cannot be written says so and never claims success.
+    dialogs.fileNames = {dir.filePath(QStringLiteral("missing/table.txt"))};
+    w->control<QToolButton>(QStringLiteral("saveas"))->click();
+    EXPECT_TRUE(dialogs.informations.last().startsWith(
+        QStringLiteral("Could not save table to specified file: ")));
 }

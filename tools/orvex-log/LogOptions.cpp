@@ -62,6 +62,12 @@ LogOptionsResult ParseLogOptions(const std::vector<std::string>& args) {
                 return result;
             }
             o.com = text[0] - '0';
+        } else if (value("--out", o.out)) {
+            if (!result.error.empty()) return result;
+            if (o.out.empty()) {
+                result.error = "option --out needs a file name";
+                return result;
+            }
         } else if (value("--port", o.port)) {
             if (!result.error.empty()) return result;
             if (o.port.empty()) {
@@ -128,6 +134,11 @@ std::string LogUsage() {
            "                 /dev/ttyUSB<N-1> when it exists, else /dev/ttyS<N-1>\n"
            "  --frames N     with a live line: stop after N decoded frames\n"
            "  --seconds S    with a live line: stop after S seconds\n"
+           "  --out FILE     write the record table to FILE: a name ending in \".xml\"\n"
+           "                 gets the XML data packet when the run ends (written to a\n"
+           "                 temporary file and renamed over FILE); any other name\n"
+           "                 gets the tab-separated text, header first, each row\n"
+           "                 appended and flushed as it is recorded\n"
            "  --help         show this text\n"
            "\n"
            "Recording (as the window's controls; every JSON line then also carries\n"

@@ -15,6 +15,7 @@ struct LogOptions {
     int com = 0;           // 1..4: the port "COMN" with the window's device mapping
     long long frames = -1; // stop after this many decoded frames (live input)
     double seconds = -1;   // stop after this many seconds (live input)
+    std::string out;       // the record table file: ".xml" at the end, else text as it grows
 
     // Recording, as the window's controls set it.
     int limit = 10000;        // record limit (rows after each clearing)

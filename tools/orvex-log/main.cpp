@@ -11,6 +11,7 @@
 #include "tools/orvex-log/ReadingJson.h"
 #include "tools/orvex-log/SampleStream.h"
 
+#include "files/TableFiles.h"
 #include "link/SerialPortDriver.h"
 
 #include <QCoreApplication>
@@ -198,7 +199,29 @@ int main(int argc, char** argv) {
     FrameLogger logger(profile ? *profile : MeterProfile{}, parsed.options);
     TPacketAssembler assembler;
     assembler.onFrame = [&logger](const QString& frame) { logger.OnFrame(frame); };
-    if (!parsed.options.port.empty() || parsed.options.com != 0)
-        return RunLive(parsed.options, assembler, logger);
-    return Run(parsed.options, assembler);
+    // The table file: text grows with the table, XML is written at the end.
+    const LogOptions& o = parsed.options;
+    const QString out = QString::fromStdString(o.out);
+    TableTextAppender appender;
+    if (!out.isEmpty() && !IsXmlFileName(out)) {
+        if (!appender.open(out))
+            return Fail(2, "cannot write '" + o.out + "': " + appender.errorString().toStdString());
+        QObject::connect(&appender, &TableTextAppender::writeFailed, [&](const QString& reason) {
+            std::fprintf(stderr, "orvex-log: writing '%s' failed: %s\n", o.out.c_str(),
+                         qPrintable(reason));
+        });
+        appender.follow(logger.table());
+    }
+
+    int status =
+        (!o.port.empty() || o.com != 0) ? RunLive(o, assembler, logger) : Run(o, assembler);
+    if (!out.isEmpty() && IsXmlFileName(out)) {
+        const FileResult saved = SaveTableXml(logger.table(), out);
+        if (!saved.ok())
+            status = Fail(1, "cannot write '" + o.out + "': " + saved.error.toStdString());
+    } else if (appender.isOpen()) {
+        if (appender.failed() && status == 0) status = 1;
+        appender.close();
+    }
+    return status;
 }

@@ -265,3 +265,48 @@ TEST(OrvexLog, ReadsALiveLineUntilEnoughFramesOrTime) {
         EXPECT_EQ(r.exitCode, 2) << bad.join(' ').toStdString();
     }
 }
+
+// --out: the text file grows row by row (a killed logger loses nothing already
+// recorded); the XML data packet is written when the run ends.
+TEST(OrvexLog, OutWritesTheRecordTable) {
+    QTemporaryDir dir;
+    const QString xml = dir.filePath("table.xml");
+    const RunResult r = RunLog({"--sample", "--out", xml});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    QFile xmlFile(xml);
+    ASSERT_TRUE(xmlFile.open(QIODevice::ReadOnly));
+    const QByteArray packet = xmlFile.readAll();
+    EXPECT_TRUE(packet.startsWith("<?xml version=\"1.0\" standalone=\"yes\"?>  <DATAPACKET"));
+    EXPECT_EQ(packet.count("<ROW "), qsizetype(Lines(r.out).size()));
+
+    QProcess meter;
+    meter.start(QStringLiteral(ORVEX_METER_SIM_PATH),
+                {QStringLiteral("--rate"), QStringLiteral("50")});
+    ASSERT_TRUE(meter.waitForStarted(10000));
+    ASSERT_TRUE(meter.waitForReadyRead(10000));
+    const QString device = QString::fromLocal8Bit(meter.readLine()).trimmed();
+
+    const QString text = dir.filePath("table.txt");
+    QProcess log;
+    log.start(QStringLiteral(ORVEX_LOG_PATH), {"--port", device, "--out", text});
+    ASSERT_TRUE(log.waitForStarted(10000));
+    QByteArray printed;
+    while (printed.count('\n') < 5 && log.waitForReadyRead(5000))
+        printed += log.readAllStandardOutput();
+    ASSERT_GE(printed.count('\n'), 5);
+    log.kill(); // no chance to flush anything more
+    log.waitForFinished(10000);
+    printed += log.readAllStandardOutput();
+    meter.terminate();
+    meter.waitForFinished(10000);
+
+    QFile textFile(text);
+    ASSERT_TRUE(textFile.open(QIODevice::ReadOnly));
+    const QByteArray rows = textFile.readAll();
+    EXPECT_TRUE(rows.startsWith("No\tTime\tDC/AC\tValue\tUnit\tAUTO\r\n"));
+    // Every row the logger reported as recorded is in the file.
+    EXPECT_GE(rows.count("\r\n") - 1, printed.count("\"recorded\":true"));
+
+    const RunResult unwritable = RunLog({"--sample", "--out", dir.filePath("missing/t.txt")});
+    EXPECT_EQ(unwritable.exitCode, 2);
+}

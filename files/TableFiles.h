@@ -75,7 +75,7 @@ struct FileResult {
 // callback may run the event loop (a QProgressDialog); frames recorded meanwhile
 // are appended to the table as usual and are not part of a running save.
 using ProgressCallback = std::function<bool(qint64 done, qint64 total)>;
-// Rows (or kilobytes when loading) between two progress calls.
+// Rows written (or lines read when loading) between two progress calls.
 inline constexpr int kProgressStep = 4096;
 
 // ---- saving ------------------------------------------------------------------------

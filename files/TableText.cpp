@@ -90,15 +90,15 @@ struct TextCache {
     QByteArray bytes;
     QString text;
     bool quoted = false;
+    bool valid = false;
 
     const QString& Get(const Item& item) {
         const QByteArrayView view(item.b, item.e - item.b);
-        if (quoted != item.quoted || view != QByteArrayView(bytes)) {
-            bytes = view.first(std::min<qsizetype>(view.size(), 4 * RecordTable::kTextWidth))
-                        .toByteArray();
-            if (bytes.size() != view.size()) bytes.clear(); // long items are not cached
-            quoted = item.quoted;
+        if (!valid || quoted != item.quoted || view != QByteArrayView(bytes)) {
             text = ItemText(item);
+            quoted = item.quoted;
+            valid = view.size() <= 4 * RecordTable::kTextWidth; // long items are not kept
+            bytes = valid ? view.toByteArray() : QByteArray();
         }
         return text;
     }

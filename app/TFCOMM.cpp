@@ -216,7 +216,14 @@ TFCOMM::TFCOMM(const WindowOptions& options, QWidget* parent)
     Trecord->start();
 }
 
-TFCOMM::~TFCOMM() = default;
+TFCOMM::~TFCOMM() {
+    // The port closes first, so no bytes arrive while the window is taken apart;
+    // then the grid and its model, which look at the record table in state_.
+    connection_.reset();
+    COMM2_.reset();
+    delete DBGrid1;
+    delete Data1;
+}
 
 QAction* TFCOMM::action(const QString& name) const {
     return findChild<QAction*>(name);

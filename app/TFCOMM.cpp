@@ -384,10 +384,10 @@ void TFCOMM::BuildChartToolbar(QWidget* client) {
     IconButton(Panel5, QStringLiteral("BTlast"), QStringLiteral("last.svg"), 275, 3, 25, 21,
                QStringLiteral("last"));
 
-    auto* enlarge = Place<TClickImage>(Panel5, QStringLiteral("TbFd"), 312, 3, 25, 25);
+    auto* enlarge = Place<TClickPanel>(Panel5, QStringLiteral("TbFd"), 312, 3, 25, 25);
     enlarge->setPixmap(QIcon(QStringLiteral(":/app/icons/enlarge.svg")).pixmap(25, 25));
     enlarge->setProperty("hint", QStringLiteral("Graphic Enlarge"));
-    auto* restore = Place<TClickImage>(Panel5, QStringLiteral("TbSx"), 334, 6, 25, 25);
+    auto* restore = Place<TClickPanel>(Panel5, QStringLiteral("TbSx"), 334, 6, 25, 25);
     restore->setPixmap(QIcon(QStringLiteral(":/app/icons/restore.svg")).pixmap(25, 25));
     restore->setProperty("hint", QStringLiteral("Graphic Restore"));
     restore->hide();
@@ -679,7 +679,7 @@ void TFCOMM::ConnectChart() {
         On(box, &QCheckBox::clicked, [this] { btFillClick(); });
     On(action(QStringLiteral("Fill")), &QAction::triggered, [this] { FillClick(); });
     for (const char* name : {"TbFd", "TbSx"})
-        On(control<TClickImage>(QString::fromLatin1(name)), &TClickImage::clicked,
+        On(control<TClickPanel>(QString::fromLatin1(name)), &TClickPanel::clicked,
            [this] { TbFdClick(); });
     for (QLineEdit* edit : {Setmax, SetMin})
         new TKeyFilter(edit, [](QChar key) { return SetmaxKeyAccepted(key) ? key : QChar(); });

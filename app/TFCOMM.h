@@ -32,7 +32,6 @@ class TChartControl;
 class TConnectionControl;
 class TSerialPortDriver;
 struct TLinkViewState;
-class TClickImage;
 class TClickPanel;
 class TLcdPanel;
 class TChartView;

@@ -13,13 +13,6 @@ void TClickPanel::mouseReleaseEvent(QMouseEvent* event) {
         emit clicked();
 }
 
-void TClickImage::mouseReleaseEvent(QMouseEvent* event) {
-    QLabel::mouseReleaseEvent(event);
-    if (event->button() == Qt::LeftButton && isEnabled() &&
-        rect().contains(event->position().toPoint()))
-        emit clicked();
-}
-
 TKeyFilter::TKeyFilter(QWidget* edit, std::function<QChar(QChar)> filter)
     : QObject(edit), filter_(std::move(filter)) {
     edit->installEventFilter(this);

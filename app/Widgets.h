@@ -9,23 +9,12 @@
 
 namespace orvex {
 
-// A panel with a caption that acts as a button (the port selector, "Connect", "Exit").
+// A caption or picture that acts as a button: the port selector panels,
+// "Connect", "Exit", and the chart's enlarge and restore pictures.
 class TClickPanel : public QLabel {
     Q_OBJECT
   public:
     explicit TClickPanel(QWidget* parent = nullptr) : QLabel(parent) {}
-  signals:
-    void clicked();
-
-  protected:
-    void mouseReleaseEvent(QMouseEvent* event) override;
-};
-
-// A picture that can be clicked (the enlarge / restore images).
-class TClickImage : public QLabel {
-    Q_OBJECT
-  public:
-    explicit TClickImage(QWidget* parent = nullptr) : QLabel(parent) {}
   signals:
     void clicked();
 

@@ -18,6 +18,19 @@ struct PacketFields {
     std::uint8_t option4 = 0; // 2 hold
 };
 
+// The fields most readings differ in; the rest stay 0.
+inline PacketFields MakePacketFields(std::uint8_t range, std::array<std::uint8_t, 5> digits,
+                                     std::uint8_t function, std::uint8_t status = 0,
+                                     std::uint8_t option3 = 0) {
+    PacketFields f;
+    f.range = range;
+    f.digits = digits;
+    f.function = function;
+    f.status = status;
+    f.option3 = option3;
+    return f;
+}
+
 using Packet = std::array<std::uint8_t, 14>;
 
 // 12 data bytes (highNibble << 4 | nibble), then 0x0D 0x0A.  Only the low four bits of

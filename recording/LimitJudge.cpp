@@ -5,21 +5,12 @@
 
 namespace orvex {
 
-namespace {
-bool IsBlank(QChar c) {
-    return c == u' ' || c == u'\t';
-}
-} // namespace
-
 std::optional<double> ParseLocaleNumber(QStringView text, const QString& decimalSeparator) {
     const bool hasSeparator = !decimalSeparator.isEmpty();
     const QChar separator = hasSeparator ? decimalSeparator[0] : QChar();
+    text = TrimBlanks(text);
     qsizetype i = 0;
-    qsizetype end = text.size();
-    while (i < end && IsBlank(text[i]))
-        ++i;
-    while (end > i && IsBlank(text[end - 1]))
-        --end;
+    const qsizetype end = text.size();
 
     std::string plain; // the same number in the C form, for from_chars
     plain.reserve(static_cast<std::size_t>(end - i) + 2);

@@ -2,19 +2,19 @@
 
 namespace orvex {
 
-namespace {
-bool IsBlank(QChar c) {
-    return c == u' ' || c == u'\t';
+QStringView TrimBlanks(QStringView text) {
+    auto blank = [](QChar c) { return c == u' ' || c == u'\t'; };
+    while (!text.isEmpty() && blank(text.front()))
+        text = text.sliced(1);
+    while (!text.isEmpty() && blank(text.back()))
+        text.chop(1);
+    return text;
 }
-} // namespace
 
 std::optional<std::int32_t> ParseWholeNumber(QStringView text) {
+    text = TrimBlanks(text);
     qsizetype i = 0;
-    qsizetype end = text.size();
-    while (i < end && IsBlank(text[i]))
-        ++i;
-    while (end > i && IsBlank(text[end - 1]))
-        --end;
+    const qsizetype end = text.size();
     bool negative = false;
     if (i < end && (text[i] == u'-' || text[i] == u'+')) {
         negative = text[i] == u'-';

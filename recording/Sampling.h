@@ -19,6 +19,9 @@ struct EditReplacement {
     bool operator==(const EditReplacement&) const = default;
 };
 
+// The text without the blanks and tabs around it.
+QStringView TrimBlanks(QStringView text);
+
 // A 32-bit signed whole number: optional blanks, optional sign, decimal digits.
 std::optional<std::int32_t> ParseWholeNumber(QStringView text);
 

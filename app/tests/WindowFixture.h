@@ -55,11 +55,5 @@ struct Window : ::testing::Test {
 inline PacketFields Reading(std::array<std::uint8_t, 5> digits, std::uint8_t function,
                             std::uint8_t range, std::uint8_t option3 = 10,
                             std::uint8_t status = 0) {
-    PacketFields f;
-    f.digits = digits;
-    f.function = function;
-    f.range = range;
-    f.option3 = option3;
-    f.status = status;
-    return f;
+    return MakePacketFields(range, digits, function, status, option3);
 }

@@ -248,7 +248,7 @@ def read_description(path):
 
 
 def glyph_name(char):
-    return "space" if char == " " else "uni%04X" % ord(char)
+    return "space" if char == " " else "u%04X" % ord(char)
 
 
 def draw(contours, slant):

@@ -64,13 +64,7 @@ Bytes Pkt(const PacketFields& f, std::uint8_t high = 0x3) {
 
 PacketFields Fields(std::uint8_t range, std::array<std::uint8_t, 5> digits, std::uint8_t function,
                     std::uint8_t status = 0, std::uint8_t option3 = 0xA) {
-    PacketFields f;
-    f.range = range;
-    f.digits = digits;
-    f.function = function;
-    f.status = status;
-    f.option3 = option3;
-    return f;
+    return MakePacketFields(range, digits, function, status, option3);
 }
 
 const Bytes kWorked{0x30, 0x31, 0x32, 0x33, 0x34, 0x35, 0x3B, 0x30, 0x30, 0x30, 0x3A, 0x30, 0x0D};

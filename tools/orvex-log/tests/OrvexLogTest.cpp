@@ -52,13 +52,7 @@ QByteArray Bytes(const Packet& p) {
 
 PacketFields Fields(std::uint8_t range, std::array<std::uint8_t, 5> digits, std::uint8_t function,
                     std::uint8_t status, std::uint8_t option3) {
-    PacketFields f;
-    f.range = range;
-    f.digits = digits;
-    f.function = function;
-    f.status = status;
-    f.option3 = option3;
-    return f;
+    return MakePacketFields(range, digits, function, status, option3);
 }
 
 const std::string kWorkedLine =

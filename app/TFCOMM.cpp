@@ -173,8 +173,6 @@ TFCOMM::TFCOMM(const WindowOptions& options, QWidget* parent)
     BuildRecordToolbar(client_);
 
     DBGrid1 = Place<QTableView>(client_, QStringLiteral("DBGrid1"), 1, 232, 334, 241);
-    DBGrid1->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    DBGrid1->setSelectionBehavior(QAbstractItemView::SelectRows);
 
     Chtshow = new TChartView(client_);
     Chtshow->setGeometry(336, 204, 376, 269);

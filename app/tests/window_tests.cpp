@@ -224,3 +224,26 @@ TEST_F(Window, AnUndecodableFrameIsNotRecordedAndTheNextFrameDecodes) {
     EXPECT_EQ(w->state().protocol.assembler.lowNibbleText(), QStringLiteral("A"));
     EXPECT_EQ(w->state().recording.cds1.rowCount(), 2);
 }
+
+TEST_F(Window, LeadingZerosBeforeThePointAreBlanked) {
+    const struct {
+        std::array<std::uint8_t, 5> digits;
+        std::uint8_t function, range;
+        const char* hidden; // digit labels hidden, in order
+    } cases[] = {
+        {{0, 1, 2, 3, 4}, 11, 1, "LcdD0"},             // 01.234 V: reads 1.234
+        {{0, 0, 0, 1, 2}, 11, 2, "LcdD0 LcdDa"},       // 000.12 V: reads 0.12
+        {{0, 0, 0, 0, 0}, 11, 0, ""},                  // 0.0000 V: nothing blanked
+        {{0, 0, 0, 0, 1}, 4, 0, ""},                   // 00001 degrees, no point
+        {{0, 0, 0, 5, 0}, 11, 3, "LcdD0 LcdDa LcdDb"}, // 0005.0 V
+        {{0, 1, 0, 5, 0}, 11, 3, "LcdD0"},             // 0105.0 V: stops at the 1
+    };
+    for (const auto& c : cases) {
+        Feed({Reading(c.digits, c.function, c.range)});
+        QStringList hidden;
+        for (const char* name : {"LcdD0", "LcdDa", "LcdDb", "LcdDc", "LcdDd"})
+            if (!Shown(name)) hidden << QString::fromLatin1(name);
+        EXPECT_EQ(hidden.join(QLatin1Char(' ')), QString::fromLatin1(c.hidden))
+            << w->state().protocol.reading.valueText.toStdString();
+    }
+}

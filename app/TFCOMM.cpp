@@ -748,11 +748,13 @@ namespace {
 // being recorded while it is open.  Cancelling it cancels the work.
 class TFileProgress {
   public:
-    TFileProgress(QWidget* parent, QString label) : parent_(parent), label_(std::move(label)) {}
+    // `showFrom`: the least amount of work (rows to save, bytes to load) worth a dialog.
+    TFileProgress(QWidget* parent, QString label, qint64 showFrom)
+        : parent_(parent), label_(std::move(label)), showFrom_(showFrom) {}
 
     bool operator()(qint64 done, qint64 total) {
         if (!dialog_) {
-            if (total < kShowFrom) return true;
+            if (total < showFrom_) return true;
             dialog_ = std::make_unique<QProgressDialog>(label_, QStringLiteral("Cancel"), 0, 1000,
                                                         parent_);
             dialog_->setObjectName(QStringLiteral("FileProgress"));
@@ -765,9 +767,9 @@ class TFileProgress {
     }
 
   private:
-    static constexpr qint64 kShowFrom = 100000; // rows, or kilobytes of a file
     QWidget* parent_;
     QString label_;
+    qint64 showFrom_;
     std::unique_ptr<QProgressDialog> dialog_;
 };
 
@@ -789,7 +791,7 @@ void TFCOMM::saveasClick() {
     request.confirmOverwrite = true;
     const QString name = dialogs_->AskSaveFileName(this, request);
     if (name.isEmpty()) return;
-    TFileProgress progress(this, QStringLiteral("Saving %1").arg(name));
+    TFileProgress progress(this, QStringLiteral("Saving %1").arg(name), 100000);
     const FileResult r = SaveTable(state_.recording.cds1, name, std::ref(progress));
     if (r.cancelled()) return; // the target was left as it was
     if (IsXmlFileName(name)) {
@@ -807,7 +809,7 @@ void TFCOMM::SpeedButton2Click() {
     const QString name = dialogs_->AskOpenFileName(this, request);
     if (name.isEmpty()) return;
     lastOpenedFile_ = name;
-    TFileProgress progress(this, QStringLiteral("Loading %1").arg(name));
+    TFileProgress progress(this, QStringLiteral("Loading %1").arg(name), 4 << 20);
     const FileResult r = LoadDataFile(name, state_.recording.cds1, std::ref(progress));
     if (r.failed()) dialogs_->ShowError(this, LoadFailedMessage(), LoadFailedCaption());
 }

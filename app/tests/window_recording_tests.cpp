@@ -8,13 +8,16 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
 #include <QLineEdit>
+#include <QProgressDialog>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 
 namespace {
@@ -266,4 +269,44 @@ TEST_F(Recording, SaveAndOpenTableFilesThroughTheDialogs) {
     w->control<QToolButton>(QStringLiteral("saveas"))->click();
     EXPECT_TRUE(dialogs.informations.last().startsWith(
         QStringLiteral("Could not save table to specified file: ")));
+}
+
+TEST_F(Recording, ALongSaveShowsProgressAndCancellingItLeavesTheOldFile) {
+    RecordRow row;
+    row.fields[FieldNo] = FieldValue::Int(1);
+    row.fields[FieldTime] = FieldValue::Text(QStringLiteral("10:20:30"));
+    row.fields[FieldDcAc] = FieldValue::Text(QStringLiteral("DC"));
+    row.fields[FieldValue] = FieldValue::Text(QStringLiteral("1.2345"));
+    row.fields[FieldUnit] = FieldValue::Text(QStringLiteral("V"));
+    row.fields[FieldAuto] = FieldValue::Text(QStringLiteral("Pass"));
+    row.fields[FieldNVal] = FieldValue::Int(12345);
+    for (int i = 0; i < 300000; ++i)
+        Table().Append(row);
+
+    QTemporaryDir dir;
+    const QString target = dir.filePath(QStringLiteral("day.txt"));
+    QFile old(target);
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+    old.write("the previous file\r\n");
+    old.close();
+
+    bool sawProgress = false;
+    QTimer canceller;
+    canceller.setInterval(0);
+    QObject::connect(&canceller, &QTimer::timeout, [&] {
+        if (auto* p = w->findChild<QProgressDialog*>(QStringLiteral("FileProgress"))) {
+            sawProgress = true;
+            p->cancel();
+        }
+    });
+    canceller.start();
+    dialogs.fileNames = {target};
+    w->control<QToolButton>(QStringLiteral("saveas"))->click();
+    canceller.stop();
+
+    EXPECT_TRUE(sawProgress);
+    ASSERT_TRUE(old.open(QIODevice::ReadOnly));
+    EXPECT_EQ(old.readAll(), QByteArray("the previous file\r\n"));
+    EXPECT_TRUE(dialogs.informations.isEmpty()) << "a cancelled save reports nothing";
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("day.txt")});
 }

@@ -627,6 +627,11 @@ void TFCOMM::JudgeReading() {
     const Verdict verdict =
         orvex::JudgeReading(r.valueText, FrameDigits(state_.protocol.assembler.frameText()),
                             T1LO->text(), T1HI->text(), state_.protocol.decimalSeparator);
+    const QString text = VerdictText(verdict);
+    state_.recording.verdictText = text;
+    // The verdict display changes only when the verdict does (a palette change
+    // restyles the widget, which is not worth doing for every frame).
+    if (judge->text() == text) return;
     const QColor colour = VerdictColor(verdict);
     QPalette valuePal = T1VALUE->palette();
     valuePal.setColor(QPalette::Base, colour);
@@ -635,8 +640,7 @@ void TFCOMM::JudgeReading() {
     QPalette judgePal = judge->palette();
     judgePal.setColor(QPalette::Window, colour);
     judge->setPalette(judgePal);
-    state_.recording.verdictText = VerdictText(verdict);
-    judge->setText(state_.recording.verdictText);
+    judge->setText(text);
     judge->adjustSize();
 }
 

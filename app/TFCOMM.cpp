@@ -574,7 +574,6 @@ void TFCOMM::ReplaceEditText(QLineEdit* edit, const QString& text, int selStart,
 }
 
 void TFCOMM::ConnectRecording() {
-    RecordingState& rec = state_.recording;
     // The limit edits: key filter and change handler, shared by T1HI and T1LO.
     for (QLineEdit* limit : {T1HI, T1LO}) {
         new TKeyFilter(limit, [this](QChar key) {
@@ -594,14 +593,12 @@ void TFCOMM::ConnectRecording() {
     });
     On(Trecord, &QTimer::timeout, [this] { TrecordTimer(); });
 
-    for (const char* name : {"RecordNew"})
-        On(control<QToolButton>(QString::fromLatin1(name)), &QToolButton::clicked,
-           [this] { RecordNewClick(); });
+    On(control<QToolButton>(QStringLiteral("RecordNew")), &QToolButton::clicked,
+       [this] { RecordNewClick(); });
     On(action(QStringLiteral("New1")), &QAction::triggered, [this] { RecordNewClick(); });
     for (int i = 0; i < int(kRecordLimitItems.size()); ++i)
         On(action(QString::fromLatin1(kRecordLimitItems[i].objectName)), &QAction::triggered,
            [this, i] { ChooseRecordLimit(i); });
-    Q_UNUSED(rec);
 }
 
 void TFCOMM::ChooseRecordLimit(int item) {
@@ -661,13 +658,14 @@ void TFCOMM::ConnectChart() {
         const char* button;
         const char* item;
         void (TFCOMM::*handler)();
-    } paging[] = {{"BtFirst", "First", &TFCOMM::BtFirstClick},
-                  {"BTPrevious", "Previous", &TFCOMM::BTPreviousClick},
-                  {"BtNext", "Next", &TFCOMM::BtNextClick},
-                  {"BTlast", "Last", &TFCOMM::BTlastClick},
-                  {"BtSave", "Save", &TFCOMM::BtSaveClick},
-                  {"BtNew", "New", &TFCOMM::BtNewClick}};
-    for (const auto& p : paging) {
+    } commands[] = {{"BtFirst", "First", &TFCOMM::BtFirstClick},
+                    {"BTPrevious", "Previous", &TFCOMM::BTPreviousClick},
+                    {"BtNext", "Next", &TFCOMM::BtNextClick},
+                    {"BTlast", "Last", &TFCOMM::BTlastClick},
+                    {"BtSave", "Save", &TFCOMM::BtSaveClick},
+                    {"BtNew", "New", &TFCOMM::BtNewClick}};
+    // Each command of the chart toolbar is also an item of the "Graphic" menu.
+    for (const auto& p : commands) {
         auto handler = p.handler;
         On(control<QToolButton>(QString::fromLatin1(p.button)), &QToolButton::clicked,
            [this, handler] { (this->*handler)(); });
@@ -675,7 +673,6 @@ void TFCOMM::ConnectChart() {
            [this, handler] { (this->*handler)(); });
     }
     On(Maxrecord, &QLineEdit::textChanged, [this] { MaxrecordChange(); });
-    Timer2->setSingleShot(false);
     On(Timer2, &QTimer::timeout, [this] { Timer2Timer(); });
     for (QCheckBox* box : {BtFill, RepeatSet, multirange})
         On(box, &QCheckBox::clicked, [this] { btFillClick(); });

@@ -19,8 +19,6 @@ class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
-class QListWidget;
-class QMenu;
 class QPushButton;
 class QTableView;
 class QTimer;

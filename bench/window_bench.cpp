@@ -16,15 +16,11 @@
 #include <QElapsedTimer>
 #include <QProcess>
 
-#include <benchmark/benchmark.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <vector>
 
 namespace {
-
-double g_framesPerSecond = 0;
 
 std::vector<std::uint8_t> Stream(int packets) {
     std::vector<std::uint8_t> bytes{0x0A};
@@ -39,23 +35,6 @@ std::vector<std::uint8_t> Stream(int packets) {
         bytes.insert(bytes.end(), p.begin(), p.end());
     }
     return bytes;
-}
-
-void BM_FramesWithPanel(benchmark::State& state) {
-    orvex::TFCOMM window;
-    window.action(QStringLiteral("limitess"))->trigger();
-    window.show();
-    QApplication::processEvents();
-    const int batch = 7; // about what one 50 ms poll brings at full line speed
-    const std::vector<std::uint8_t> bytes = Stream(batch);
-    window.OrvexDATA(nullptr, bytes.data(), 1); // the line feed that lines the stream up
-    std::int64_t frames = 0;
-    for (auto _ : state) {
-        window.OrvexDATA(nullptr, bytes.data() + 1, int(bytes.size()) - 1);
-        QApplication::processEvents();
-        frames += batch;
-    }
-    state.counters["frames/s"] = benchmark::Counter(double(frames), benchmark::Counter::kIsRate);
 }
 
 // Frames per second for 3 s, after `preloadRows` rows were put into the table.
@@ -106,28 +85,23 @@ double MedianStartMs(const char* program, int runs) {
 
 } // namespace
 
-BENCHMARK(BM_FramesWithPanel)->Unit(benchmark::kMicrosecond)->MinTime(2.0);
-
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
 
-    // Frames per second, measured directly so the summary line does not depend
-    // on the reporter's formatting; every frame becomes a row ("limitless").
-    g_framesPerSecond = MeasureFramesPerSecond(0);
+    // Every frame becomes a row ("limitless").
+    const double empty = MeasureFramesPerSecond(0);
     const double full = MeasureFramesPerSecond(1000000);
     std::printf("frames/s through OrvexDATA, window shown: empty table %.0f, 1M rows %.0f, "
                 "frame cost 1M/empty = %.2f\n",
-                g_framesPerSecond, full, full > 0 ? g_framesPerSecond / full : 0.0);
-    benchmark::RunSpecifiedBenchmarks();
+                empty, full, full > 0 ? empty / full : 0.0);
 
     const int runs = 9;
     const double window = MedianStartMs(ORVEX_INTERFACE_PATH, runs);
     const double minimal = MedianStartMs(ORVEX_MINIMAL_WINDOW_PATH, runs);
     std::printf("start-up median of %d runs: orvex-interface %.1f ms, minimal window %.1f ms\n",
                 runs, window, minimal);
-    std::printf("window_bench: frames/s = %.0f, start-up ratio = %.2f\n", g_framesPerSecond,
+    std::printf("window_bench: frames/s = %.0f, start-up ratio = %.2f\n", empty,
                 minimal > 0 ? window / minimal : 0.0);
     return 0;
 }

@@ -139,7 +139,10 @@ void TReportPageView::setCurrentPage(int page) {
 }
 
 void TReportPageView::setZoom(double factor) {
-    factor = std::clamp(factor, kMinZoom, kMaxZoom);
+    // The scroll range is an int: a very long report gets a lower largest zoom.
+    const double fits = ((INT_MAX - kGap) / std::max(1, pageCount()) - kGap) /
+                        (report::kPaperHeight * pixelsPerMm());
+    factor = std::clamp(factor, kMinZoom, std::max(kMinZoom, std::min(kMaxZoom, fits)));
     if (std::abs(factor - zoom_) < 1e-9) return;
     // Keep the place in the middle of the view where it is.
     const double oldPitch = pitch();
@@ -395,7 +398,7 @@ void TReportPreview::PrintReport() {
     QPrinter printer(QPrinter::HighResolution);
     printer.setPageSize(QPageSize(QPageSize::A4));
     printer.setPageOrientation(QPageLayout::Portrait);
-    printer.setDocName(QString::fromLatin1(report::kTitle));
+    printer.setDocName(QStringLiteral("Data Report")); // the print queue's name for it
     printer.setCreator(QStringLiteral("Orvex Interface"));
     if (!dialogs_.AskPrinter(this, printer, report_.pageCount())) return;
     const PrintPages pages = PagesToPrint(printer, report_.pageCount(), view_->currentPage());

@@ -3,6 +3,10 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPrintDialog>
+#include <QPrinter>
+
+#include <algorithm>
 
 namespace orvex {
 namespace {
@@ -45,6 +49,15 @@ class TQtDialogs final : public IDialogs {
         if (!r.initialName.isEmpty()) dialog.selectFile(r.initialName);
         if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
         return dialog.selectedFiles().constFirst();
+    }
+    bool AskPrinter(QWidget* parent, QPrinter& printer, int pageCount) override {
+        QPrintDialog dialog(&printer, parent);
+        dialog.setMinMax(1, std::max(1, pageCount));
+        dialog.setOption(QAbstractPrintDialog::PrintToFile, true);
+        dialog.setOption(QAbstractPrintDialog::PrintPageRange, true);
+        dialog.setOption(QAbstractPrintDialog::PrintCurrentPage, true);
+        dialog.setOption(QAbstractPrintDialog::PrintSelection, false);
+        return dialog.exec() == QDialog::Accepted;
     }
 };
 

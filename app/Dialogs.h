@@ -5,6 +5,7 @@
 
 #include <QString>
 
+class QPrinter;
 class QWidget;
 
 namespace orvex {
@@ -30,6 +31,9 @@ class IDialogs {
     // File names; empty when the user cancels.
     virtual QString AskSaveFileName(QWidget* parent, const FileDialogRequest& request) = 0;
     virtual QString AskOpenFileName(QWidget* parent, const FileDialogRequest& request) = 0;
+    // The print dialog for a document of `pageCount` pages: printer (or PDF file),
+    // page range and copies go into `printer`. False when the user cancels.
+    virtual bool AskPrinter(QWidget* parent, QPrinter& printer, int pageCount) = 0;
 };
 
 // The real Qt dialogs.

@@ -1,5 +1,6 @@
 #include "app/TFCOMM.h"
 
+#include "app/ReportPreview.h"
 #include "app/Widgets.h"
 #include "chart/TChartView.h"
 #include "display/LcdPanel.h"
@@ -782,6 +783,10 @@ void TFCOMM::ConnectFiles() {
     On(action(QStringLiteral("Save1")), &QAction::triggered, [this] { saveasClick(); });
     On(control<QToolButton>(QStringLiteral("OpenDataFiles")), &QToolButton::clicked,
        [this] { SpeedButton2Click(); });
+    On(control<QToolButton>(QStringLiteral("BtPrint")), &QToolButton::clicked,
+       [this] { BtPrintClick(); });
+    On(control<QToolButton>(QStringLiteral("Print")), &QToolButton::clicked,
+       [this] { PrintClick(); });
 }
 
 void TFCOMM::saveasClick() {
@@ -814,6 +819,20 @@ void TFCOMM::SpeedButton2Click() {
     const FileResult r = LoadDataFile(name, state_.recording.cds1, std::ref(progress));
     if (r.failed()) dialogs_->ShowError(this, LoadFailedMessage(), LoadFailedCaption());
 }
+
+// The report of the rows the table holds now, in a modal preview from which it
+// is printed; an empty table has nothing to show.
+void TFCOMM::BtPrintClick() {
+    const TDataReport DataReport1(state_.recording.cds1);
+    if (DataReport1.pageCount() == 0) {
+        dialogs_->Inform(this, NothingToPrintMessage());
+        return;
+    }
+    TReportPreview preview(DataReport1, *dialogs_, this);
+    preview.exec();
+}
+
+void TFCOMM::PrintClick() {}
 
 void TFCOMM::ShowLinkView(const TLinkViewState& v) {
     action(QStringLiteral("ComSetup1"))->setEnabled(v.ComSetup1Enabled);

@@ -95,6 +95,8 @@ class TFCOMM : public QMainWindow {
     void USBConClick();
     void saveasClick();
     void SpeedButton2Click();
+    void BtPrintClick();
+    void PrintClick();
 
     // The serial port component and the connection controls with the watchdog.
     TSerialPortDriver& COMM2() { return *COMM2_; }

@@ -1,4 +1,4 @@
-#include "display/LcdPanel.h"
+#include "display/LcdFont.h"
 
 #include <QFontDatabase>
 #include <QStringList>

@@ -1,6 +1,7 @@
 #pragma once
 // The replica of the meter's liquid-crystal display (the panel "Panel1").
 
+#include "display/LcdFont.h"
 #include "display/TraceLog.h"
 #include "protocol/MeterReading.h"
 
@@ -14,15 +15,6 @@ class QLabel;
 class QProgressBar;
 
 namespace orvex {
-
-// The family name of the LCD symbol font.
-inline constexpr const char* kLcdFontFamily = "SEGMO-A2";
-
-// Registers the LCD symbol font "SEGMO-A2" from the program's resources (once);
-// returns its family name.
-QString RegisterLcdFont();
-// The LCD symbol font with the given character height in pixels.
-QFont LcdFont(int pixelHeight);
 
 class TLcdPanel : public QFrame {
     Q_OBJECT

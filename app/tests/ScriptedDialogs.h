@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include <deque>
+#include <functional>
 
 namespace orvex::testing {
 
@@ -16,6 +17,10 @@ class ScriptedDialogs : public IDialogs {
     std::deque<QString> fileNames;
     QStringList questions, informations, errors, errorCaptions;
     QList<FileDialogRequest> fileRequests;
+    // Print dialogs: each answer sets up the printer and says whether to print
+    // (cancelled when none is left); the page counts asked about are kept.
+    std::deque<std::function<bool(QPrinter&)>> printers;
+    QList<int> printDialogPages;
 
     bool AskYesNo(QWidget*, const QString& text) override {
         questions << text;
@@ -31,6 +36,13 @@ class ScriptedDialogs : public IDialogs {
     }
     QString AskSaveFileName(QWidget*, const FileDialogRequest& r) override { return nextFile(r); }
     QString AskOpenFileName(QWidget*, const FileDialogRequest& r) override { return nextFile(r); }
+    bool AskPrinter(QWidget*, QPrinter& printer, int pageCount) override {
+        printDialogPages << pageCount;
+        if (printers.empty()) return false;
+        auto answer = std::move(printers.front());
+        printers.pop_front();
+        return answer(printer);
+    }
 
   private:
     QString nextFile(const FileDialogRequest& r) {

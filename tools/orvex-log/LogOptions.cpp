@@ -68,6 +68,12 @@ LogOptionsResult ParseLogOptions(const std::vector<std::string>& args) {
                 result.error = "option --out needs a file name";
                 return result;
             }
+        } else if (value("--report", o.report)) {
+            if (!result.error.empty()) return result;
+            if (o.report.empty()) {
+                result.error = "option --report needs a file name";
+                return result;
+            }
         } else if (value("--port", o.port)) {
             if (!result.error.empty()) return result;
             if (o.port.empty()) {
@@ -139,6 +145,10 @@ std::string LogUsage() {
            "                 temporary file and renamed over FILE); any other name\n"
            "                 gets the tab-separated text, header first, each row\n"
            "                 appended and flushed as it is recorded\n"
+           "  --report FILE  write the printed report of the record table to FILE as\n"
+           "                 PDF (A4) when the run ends, atomically like the XML; with\n"
+           "                 an empty table (or a failed write) no file is written and\n"
+           "                 the exit status is 1\n"
            "  --help         show this text\n"
            "\n"
            "Recording (as the window's controls; every JSON line then also carries\n"

@@ -16,6 +16,7 @@ struct LogOptions {
     long long frames = -1; // stop after this many decoded frames (live input)
     double seconds = -1;   // stop after this many seconds (live input)
     std::string out;       // the record table file: ".xml" at the end, else text as it grows
+    std::string report;    // the printed report as a PDF file, written at the end
 
     // Recording, as the window's controls set it.
     int limit = 10000;        // record limit (rows after each clearing)

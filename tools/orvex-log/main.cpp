@@ -8,6 +8,7 @@
 #include "recording/RecordTable.h"
 #include "recording/Recorder.h"
 #include "tools/orvex-log/LogOptions.h"
+#include "tools/orvex-log/LogReport.h"
 #include "tools/orvex-log/ReadingJson.h"
 #include "tools/orvex-log/SampleStream.h"
 
@@ -19,6 +20,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -186,9 +188,9 @@ int RunLive(const LogOptions& options, TPacketAssembler& assembler, FrameLogger&
 } // namespace
 
 int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
     const std::vector<std::string> args(argv + 1, argv + argc);
     const LogOptionsResult parsed = ParseLogOptions(args);
+    const auto app = CreateLogApplication(argc, argv, !parsed.options.report.empty());
     if (!parsed.error.empty()) return Fail(2, parsed.error);
     if (parsed.options.help) {
         std::fputs(LogUsage().c_str(), stdout);
@@ -222,6 +224,10 @@ int main(int argc, char** argv) {
     } else if (appender.isOpen()) {
         if (appender.failed() && status == 0) status = 1;
         appender.close();
+    }
+    if (!o.report.empty()) {
+        const std::string error = WriteLogReport(logger.table(), o.report);
+        if (!error.empty()) status = std::max(status, Fail(1, error));
     }
     return status;
 }

@@ -43,11 +43,18 @@ constexpr int kRequiredColumns = ColJudge + 1;
 // holds a comma, a double quote or a line break.
 void AppendField(QByteArray& out, QStringView text) {
     bool quote = false;
+    bool ascii = true;
     for (QChar c : text) {
-        if (c == u',' || c == u'"' || c == u'\r' || c == u'\n') {
-            quote = true;
-            break;
-        }
+        if (c == u',' || c == u'"' || c == u'\r' || c == u'\n') quote = true;
+        if (c.unicode() >= 0x80) ascii = false;
+    }
+    if (!quote && ascii) { // most fields: the bytes as they are
+        const qsizetype base = out.size();
+        out.resize(base + text.size());
+        char* dst = out.data() + base;
+        for (QChar c : text)
+            *dst++ = static_cast<char>(c.unicode());
+        return;
     }
     if (!quote) {
         out.append(text.toUtf8());
@@ -70,17 +77,28 @@ class CsvReader {
 
     bool atEnd() const { return p_ >= end_; }
     const char* position() const { return p_; }
-    int line() const { return line_; }
+    // The line the last record began on.
+    int recordLine() const { return recordLine_; }
 
-    // Reads one record into `fields`; false with `error` set when it is malformed.
-    bool Next(std::vector<QByteArray>& fields, QString& error) {
-        fields.clear();
+    // The fields of the last record: views into the bytes, or into the reader's
+    // own copy for a quoted field whose doubled quotes were undone.
+    std::size_t fieldCount() const { return refs_.size(); }
+    QByteArrayView field(std::size_t i) const {
+        const Ref& r = refs_[i];
+        return r.copied ? QByteArrayView(copies_.constData() + r.at, r.size)
+                        : QByteArrayView(r.begin, r.size);
+    }
+
+    // Reads one record; false with `error` set when it is malformed.
+    bool Next(QString& error) {
+        refs_.clear();
+        copies_.clear();
         recordLine_ = line_;
-        QByteArray field;
         for (;;) {
-            field.clear();
+            Ref ref;
             if (p_ < end_ && *p_ == '"') {
-                ++p_;
+                ref.begin = ++p_;
+                bool doubled = false;
                 for (;;) {
                     if (p_ >= end_) {
                         error =
@@ -90,26 +108,35 @@ class CsvReader {
                     const char c = *p_++;
                     if (c == '"') {
                         if (p_ < end_ && *p_ == '"') {
-                            field.append('"');
+                            doubled = true;
                             ++p_;
                             continue;
                         }
                         break;
                     }
                     if (c == '\n' || (c == '\r' && (p_ >= end_ || *p_ != '\n'))) ++line_;
-                    field.append(c);
+                }
+                ref.size = p_ - 1 - ref.begin;
+                if (doubled) {
+                    ref.copied = true;
+                    ref.at = copies_.size();
+                    for (const char* q = ref.begin; q < ref.begin + ref.size; ++q) {
+                        copies_.append(*q);
+                        if (*q == '"') ++q; // the second quote of a doubled pair
+                    }
+                    ref.size = copies_.size() - ref.at;
                 }
                 if (p_ < end_ && *p_ != ',' && *p_ != '\r' && *p_ != '\n') {
                     error = QStringLiteral("Line %1: text after a closing quote").arg(recordLine_);
                     return false;
                 }
             } else {
-                const char* b = p_;
+                ref.begin = p_;
                 while (p_ < end_ && *p_ != ',' && *p_ != '\r' && *p_ != '\n')
                     ++p_;
-                field = QByteArray(b, p_ - b);
+                ref.size = p_ - ref.begin;
             }
-            fields.push_back(field);
+            refs_.push_back(ref);
             if (p_ < end_ && *p_ == ',') {
                 ++p_;
                 continue;
@@ -122,18 +149,46 @@ class CsvReader {
         }
     }
 
-    int recordLine() const { return recordLine_; }
-
   private:
+    struct Ref {
+        const char* begin = nullptr;
+        qsizetype size = 0;
+        bool copied = false;
+        qsizetype at = 0; // in copies_, when copied
+    };
+
     const char* p_;
     const char* end_;
     int line_ = 1;
     int recordLine_ = 1;
+    std::vector<Ref> refs_;
+    QByteArray copies_;
 };
 
-QString Trimmed(const QByteArray& field) {
-    return QString::fromUtf8(field).trimmed();
+QByteArrayView TrimmedView(QByteArrayView v) {
+    while (!v.isEmpty() && static_cast<unsigned char>(v.front()) <= ' ')
+        v = v.sliced(1);
+    while (!v.isEmpty() && static_cast<unsigned char>(v.back()) <= ' ')
+        v.chop(1);
+    return v;
 }
+
+// The last field of a column and what was made of it: most columns repeat from
+// row to row, and the table keeps each distinct text once.
+template <class T> struct Last {
+    QByteArray bytes;
+    T made{};
+    bool valid = false;
+
+    template <class Make> const T& Get(QByteArrayView view, Make&& make) {
+        if (!valid || view != QByteArrayView(bytes)) {
+            made = make(view);
+            valid = view.size() <= 256; // long fields are not kept
+            bytes = valid ? view.toByteArray() : QByteArray();
+        }
+        return made;
+    }
+};
 
 // A decimal number written with "." as the mark: sign, digits, at most one ".".
 bool IsPlainNumber(QStringView text) {
@@ -181,9 +236,10 @@ void AppendCsvLine(QByteArray& out, const RecordTable& table, int row, const Csv
     if (table.Has(row, FieldNo)) AppendInt(out, table.Integer(row, FieldNo));
     out.append(',');
     const RecordTimestamp stamp = table.Timestamp(row);
-    if (stamp.valid)
-        out.append(IsoTimestampText(stamp).toLatin1());
-    else
+    if (stamp.valid) {
+        char iso[kIsoTimestampMax];
+        out.append(iso, FormatIsoTimestamp(stamp, iso));
+    } else
         AppendField(out, table.Text(row, FieldTime));
     out.append(',');
     AppendField(out, table.Text(row, FieldDcAc));
@@ -229,7 +285,6 @@ FileResult LoadTableCsv(QByteArrayView bytes, RecordTable& table, const Progress
     const char* begin = bytes.data();
     if (bytes.startsWith("\xEF\xBB\xBF")) begin += 3; // a byte-order mark a spreadsheet added
     CsvReader reader(begin, bytes.data() + bytes.size());
-    std::vector<QByteArray> fields;
 
     // The header: columns by name, letter case and surrounding blanks ignored.
     std::array<int, ColCount> at;
@@ -239,16 +294,16 @@ FileResult LoadTableCsv(QByteArrayView bytes, RecordTable& table, const Progress
         return result;
     }
     QString error;
-    if (!reader.Next(fields, error)) {
+    if (!reader.Next(error)) {
         fail(error);
         return result;
     }
-    for (int i = 0; i < static_cast<int>(fields.size()); ++i) {
-        const QString name = Trimmed(fields[static_cast<std::size_t>(i)]);
+    for (std::size_t i = 0; i < reader.fieldCount(); ++i) {
+        const QString name = QString::fromUtf8(reader.field(i)).trimmed();
         for (int c = 0; c < ColCount; ++c) {
             if (at[static_cast<std::size_t>(c)] < 0 &&
                 name.compare(QLatin1StringView(kColumnNames[c]), Qt::CaseInsensitive) == 0)
-                at[static_cast<std::size_t>(c)] = i;
+                at[static_cast<std::size_t>(c)] = static_cast<int>(i);
         }
     }
     for (int c = 0; c < kRequiredColumns; ++c) {
@@ -258,67 +313,95 @@ FileResult LoadTableCsv(QByteArrayView bytes, RecordTable& table, const Progress
             return result;
         }
     }
-    const std::size_t columns = fields.size();
+    const std::size_t columns = reader.fieldCount();
+
+    // What each column's last field became.
+    struct Time {
+        QString text;
+        RecordTimestamp stamp;
+    };
+    struct Value {
+        QString text;
+        std::optional<std::int32_t> counts;
+        bool number = false;
+    };
+    Last<Time> lastTime;
+    Last<QString> lastFunction, lastJudge;
+    Last<Value> lastValue;
+    Last<QString> lastUnit;
+    QString lastUnitFunction;
 
     RecordTable staging;
+    RecordRow row;
+    row.appended = true;
     int records = 0;
     while (!reader.atEnd()) {
-        if (!reader.Next(fields, error)) {
+        if (!reader.Next(error)) {
             fail(error);
             break;
         }
         bool blank = true;
-        for (const QByteArray& f : fields)
-            blank = blank && f.trimmed().isEmpty();
+        for (std::size_t i = 0; blank && i < reader.fieldCount(); ++i)
+            blank = TrimmedView(reader.field(i)).isEmpty();
         if (blank) continue;
-        if (fields.size() > columns) {
+        if (reader.fieldCount() > columns) {
             fail(
                 QStringLiteral("Line %1 has more fields than the header").arg(reader.recordLine()));
             break;
         }
-        auto cell = [&](int column) -> QString {
+        auto cell = [&](int column) -> QByteArrayView {
             const int i = at[static_cast<std::size_t>(column)];
-            if (i < 0 || static_cast<std::size_t>(i) >= fields.size()) return {};
-            return QString::fromUtf8(fields[static_cast<std::size_t>(i)]);
+            if (i < 0 || static_cast<std::size_t>(i) >= reader.fieldCount()) return {};
+            return reader.field(static_cast<std::size_t>(i));
         };
 
-        RecordRow row;
-        row.appended = true;
-        const QString no = cell(ColNo).trimmed();
-        if (!no.isEmpty()) {
-            const QByteArray b = no.toLatin1();
-            std::int32_t n = 0;
-            if (!ParseInt32(b.constData(), b.constData() + b.size(), n)) {
-                fail(QStringLiteral("Line %1: No is not a whole number").arg(reader.recordLine()));
-                break;
-            }
-            row.fields[FieldNo] = FieldCell::Int(n);
+        const QByteArrayView no = TrimmedView(cell(ColNo));
+        std::int32_t n = 0;
+        if (!no.isEmpty() && !ParseInt32(no.data(), no.data() + no.size(), n)) {
+            fail(QStringLiteral("Line %1: No is not a whole number").arg(reader.recordLine()));
+            break;
         }
-        const QString time = cell(ColTimestamp);
-        if (const std::optional<RecordTimestamp> stamp = ParseIsoTimestamp(time.trimmed())) {
-            row.timestamp = *stamp;
-            row.fields[FieldTime] = FieldCell::Text(
-                FormatTimeText(QTime::fromMSecsSinceStartOfDay(stamp->LocalSecondOfDay() * 1000),
-                               locale.timeSeparator));
-        } else {
-            row.fields[FieldTime] = FieldCell::Text(time);
-        }
-        const QString function = cell(ColFunction);
+        row.fields[FieldNo] = no.isEmpty() ? FieldCell() : FieldCell::Int(n);
+
+        const Time& time = lastTime.Get(cell(ColTimestamp), [&](QByteArrayView v) {
+            const QString text = QString::fromUtf8(v);
+            const std::optional<RecordTimestamp> stamp = ParseIsoTimestamp(text.trimmed());
+            if (!stamp) return Time{text, RecordTimestamp()};
+            const QTime local = QTime::fromMSecsSinceStartOfDay(stamp->LocalSecondOfDay() * 1000);
+            return Time{FormatTimeText(local, locale.timeSeparator), *stamp};
+        });
+        row.timestamp = time.stamp;
+        row.fields[FieldTime] = FieldCell::Text(time.text);
+
+        const QString& function = lastFunction.Get(
+            cell(ColFunction), [](QByteArrayView v) { return QString::fromUtf8(v); });
         row.fields[FieldDcAc] = FieldCell::Text(function);
-        const QString value = cell(ColValue).trimmed();
-        if (IsPlainNumber(value)) {
-            QString text = value;
-            text.replace(u'.', locale.decimalSeparator);
-            row.fields[FieldValue] = FieldCell::Text(text);
+
+        const Value& value = lastValue.Get(cell(ColValue), [&](QByteArrayView v) {
+            const QString text = QString::fromUtf8(v);
+            const QString trimmed = text.trimmed();
+            if (!IsPlainNumber(trimmed)) return Value{text, std::nullopt, false};
             std::int32_t counts = 0;
-            if (CountsOf(value, counts)) row.fields[FieldNVal] = FieldCell::Int(counts);
-        } else if (value.isEmpty() && cell(ColOverload).trimmed() == u"1") {
+            const bool fits = CountsOf(trimmed, counts);
+            QString shown = trimmed;
+            if (locale.decimalSeparator != u".") shown.replace(u'.', locale.decimalSeparator);
+            return Value{shown, fits ? std::optional<std::int32_t>(counts) : std::nullopt, true};
+        });
+        if (!value.number && value.text.isEmpty() && TrimmedView(cell(ColOverload)) == "1")
             row.fields[FieldValue] = FieldCell::Text(QStringLiteral("0L"));
-        } else {
-            row.fields[FieldValue] = FieldCell::Text(cell(ColValue));
+        else
+            row.fields[FieldValue] = FieldCell::Text(value.text);
+        row.fields[FieldNVal] = value.counts ? FieldCell::Int(*value.counts) : FieldCell();
+
+        if (lastUnitFunction != function) { // the function decides between "V" and "V)"
+            lastUnit.valid = false;
+            lastUnitFunction = function;
         }
-        row.fields[FieldUnit] = FieldCell::Text(LcdUnitText(cell(ColUnit), function));
-        row.fields[FieldAuto] = FieldCell::Text(cell(ColJudge));
+        row.fields[FieldUnit] = FieldCell::Text(lastUnit.Get(cell(ColUnit), [&](QByteArrayView v) {
+            return LcdUnitText(QString::fromUtf8(v), function);
+        }));
+        row.fields[FieldAuto] = FieldCell::Text(
+            lastJudge.Get(cell(ColJudge), [](QByteArrayView v) { return QString::fromUtf8(v); }));
         staging.Append(row);
 
         if (progress && ++records % kProgressStep == 0 &&

@@ -45,6 +45,23 @@ qsizetype MarkAt(QStringView text, qsizetype i, QStringView separator) {
     return 0;
 }
 
+// The readable and base texts of every row as QStrings, built once: a reading
+// then copies a shared string instead of converting one.
+struct UnitStrings {
+    QString readable;
+    QString baseUnit;
+};
+
+const UnitStrings& StringsOf(const UnitInfo& unit) {
+    static const std::array<UnitStrings, kUnits.size()> strings = [] {
+        std::array<UnitStrings, kUnits.size()> s;
+        for (std::size_t i = 0; i < kUnits.size(); ++i)
+            s[i] = {QString::fromUtf16(kUnits[i].readable), QString::fromUtf16(kUnits[i].baseUnit)};
+        return s;
+    }();
+    return strings[static_cast<std::size_t>(&unit - kUnits.data())];
+}
+
 } // namespace
 
 std::span<const UnitInfo> UnitTable() {
@@ -112,8 +129,12 @@ ReadingInUnits DescribeReading(QStringView valueText, QStringView unitText,
                                QStringView decimalSeparator) {
     ReadingInUnits out;
     const UnitInfo* unit = FindUnit(unitText);
-    out.unit = unit ? QString::fromUtf16(unit->readable) : unitText.toString();
-    if (unit) out.baseUnit = QString::fromUtf16(unit->baseUnit);
+    if (unit) {
+        out.unit = StringsOf(*unit).readable;
+        out.baseUnit = StringsOf(*unit).baseUnit;
+    } else {
+        out.unit = unitText.toString();
+    }
 
     // Sign, digits, decimal marks and overload letters, in one pass.
     QString number;

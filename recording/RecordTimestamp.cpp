@@ -1,7 +1,7 @@
 #include "recording/RecordTimestamp.h"
 
 #include <cmath>
-#include <cstdio>
+#include <string>
 
 namespace orvex {
 
@@ -44,6 +44,13 @@ int DaysInMonth(std::int64_t y, int m) {
     return days[m - 1];
 }
 
+// Writes 0..99 as two digits; returns the end.
+char* Two(char* p, int v) {
+    *p++ = static_cast<char>('0' + v / 10);
+    *p++ = static_cast<char>('0' + v % 10);
+    return p;
+}
+
 // Reads `count` decimal digits at text[at]; -1 when they are not all digits.
 int Digits(QStringView text, qsizetype at, int count) {
     if (at + count > text.size()) return -1;
@@ -81,23 +88,46 @@ int RecordTimestamp::LocalSecondOfDay() const {
     return static_cast<int>(ms / 1000);
 }
 
-QString IsoTimestampText(const RecordTimestamp& stamp) {
-    if (!stamp.valid) return {};
+int FormatIsoTimestamp(const RecordTimestamp& stamp, char* out) {
+    if (!stamp.valid) return 0;
     const std::int64_t local = stamp.msecsSinceEpoch + std::int64_t(stamp.offsetMinutes) * 60000;
     const std::int64_t days = FloorDiv(local, kMsecsPerDay);
     const int second = static_cast<int>((local - days * kMsecsPerDay) / 1000);
     std::int64_t y = 0;
     int m = 0, d = 0;
     CivilFromDays(days, y, m, d);
+    char* p = out;
+    if (y < 0 || y > 9999) { // beyond four digits: the expanded form with a sign
+        *p++ = y < 0 ? '-' : '+';
+        const std::string digits = std::to_string(y < 0 ? -y : y);
+        for (std::size_t i = digits.size(); i < 4; ++i)
+            *p++ = '0';
+        for (char c : digits)
+            *p++ = c;
+    } else {
+        p = Two(Two(p, static_cast<int>(y / 100)), static_cast<int>(y % 100));
+    }
+    *p++ = '-';
+    p = Two(p, m);
+    *p++ = '-';
+    p = Two(p, d);
+    *p++ = 'T';
+    p = Two(p, second / 3600);
+    *p++ = ':';
+    p = Two(p, second / 60 % 60);
+    *p++ = ':';
+    p = Two(p, second % 60);
     const int offset = stamp.offsetMinutes < 0 ? -stamp.offsetMinutes : stamp.offsetMinutes;
-    char buf[64];
-    const int n =
-        std::snprintf(buf, sizeof buf,
-                      (y >= 0 && y <= 9999) ? "%04lld-%02d-%02dT%02d:%02d:%02d%c%02d:%02d"
-                                            : "%+05lld-%02d-%02dT%02d:%02d:%02d%c%02d:%02d",
-                      static_cast<long long>(y), m, d, second / 3600, second / 60 % 60, second % 60,
-                      stamp.offsetMinutes < 0 ? '-' : '+', offset / 60, offset % 60);
-    return QString::fromLatin1(buf, n);
+    *p++ = stamp.offsetMinutes < 0 ? '-' : '+';
+    p = Two(p, offset / 60);
+    *p++ = ':';
+    p = Two(p, offset % 60);
+    return static_cast<int>(p - out);
+}
+
+QString IsoTimestampText(const RecordTimestamp& stamp) {
+    char buf[kIsoTimestampMax];
+    return QString::fromLatin1(buf, FormatIsoTimestamp(stamp, buf));
 }
 
 std::optional<RecordTimestamp> ParseIsoTimestamp(QStringView t) {

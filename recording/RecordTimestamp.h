@@ -37,6 +37,9 @@ struct RecordTimestamp {
 // "2026-12-10T14:03:07+01:00" (an offset of zero is "+00:00").  Empty when the
 // timestamp is invalid.
 QString IsoTimestampText(const RecordTimestamp& stamp);
+// The same text into `out` (at least kIsoTimestampMax bytes); returns its length.
+inline constexpr int kIsoTimestampMax = 32;
+int FormatIsoTimestamp(const RecordTimestamp& stamp, char* out);
 
 // Reads the form IsoTimestampText writes; also accepts "Z" for the offset and
 // a fraction of the second.  Nothing for any other text.

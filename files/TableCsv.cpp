@@ -239,8 +239,9 @@ void AppendCsvLine(QByteArray& out, const RecordTable& table, int row, const Csv
     if (stamp.valid) {
         char iso[kIsoTimestampMax];
         out.append(iso, FormatIsoTimestamp(stamp, iso));
-    } else
+    } else {
         AppendField(out, table.Text(row, FieldTime));
+    }
     out.append(',');
     AppendField(out, table.Text(row, FieldDcAc));
     out.append(',');

@@ -581,6 +581,18 @@ TEST_F(TableFilesTest, AWritableFileInSomebodyElsesFolderIsWrittenInPlace) {
         if (!reachable)
             GTEST_SKIP() << "needs a non-root user, who cannot reach " << folderName.constData();
     }
+    // Whatever happens below, the test ends as root with the folder open again.
+    struct Restore {
+        bool root;
+        QByteArray folder;
+        ~Restore() {
+            if (root) {
+                (void)::seteuid(0);
+                (void)::setegid(0);
+            }
+            ::chmod(folder.constData(), 0755);
+        }
+    } restore{root, folderName};
     RunInPlaceCases(
         folder, table,
         {{"mine.xls", true, false, FileStatus::Ok, 0},

@@ -27,7 +27,6 @@
 #include <QResizeEvent>
 #include <QScreen>
 #include <QStyleFactory>
-#include <QTableView>
 #include <QTimer>
 #include <QToolButton>
 
@@ -174,7 +173,7 @@ TFCOMM::TFCOMM(const WindowOptions& options, QWidget* parent)
     BuildChartToolbar(client_);
     BuildRecordToolbar(client_);
 
-    DBGrid1 = Place<QTableView>(client_, QStringLiteral("DBGrid1"), 1, 232, 334, 241);
+    DBGrid1 = Place<TRecordGrid>(client_, QStringLiteral("DBGrid1"), 1, 232, 334, 241);
 
     Chtshow = new TChartView(client_);
     Chtshow->setGeometry(336, 204, 376, 269);

@@ -20,7 +20,6 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class QTableView;
 class QTimer;
 class QToolButton;
 
@@ -33,6 +32,7 @@ struct TLinkViewState;
 class TClickPanel;
 class TLcdPanel;
 class TChartView;
+class TRecordGrid;
 class TRecordGridModel;
 class TShape;
 
@@ -151,7 +151,7 @@ class TFCOMM : public QMainWindow {
     QWidget* Panel5 = nullptr;
     QWidget* Panel6 = nullptr;
     TChartView* Chtshow = nullptr;
-    QTableView* DBGrid1 = nullptr;
+    TRecordGrid* DBGrid1 = nullptr;
     TRecordGridModel* Data1 = nullptr;
 
     QLineEdit* T1HI = nullptr;

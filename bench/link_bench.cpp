@@ -2,15 +2,17 @@
 // 50 ms poll, the packet assembler, the decoder, the LCD panel, the judge, the
 // record table with its grid and the chart, on the offscreen platform.
 //
-// Two live runs: the line's top rate (about 137 packets per second) and a real
-// meter's 2 per second.  Each prints the packets sent and decoded and the CPU
-// time of the user-interface thread per decoded frame (idle ticks and drawing
+// Three live runs: the line's top rate (about 137 packets per second) with the
+// table growing, the same rate with the table at its record limit (10,000 rows
+// held, every frame refused), and a real meter's 2 per second.  Each prints the packets sent and
+// decoded and the CPU time of the user-interface thread per decoded frame (idle ticks and drawing
 // included).  ORVEX_LINK_BENCH_SECONDS sets the length of a run (default 30).
 
 #include "app/TFCOMM.h"
 #include "link/ConnectionControl.h"
 #include "link/SerialPortDriver.h"
 #include "protocol/PacketEncoder.h"
+#include "recording/Recorder.h"
 #include "tools/orvex-meter-sim/MeterSimCore.h"
 
 #include <QAction>
@@ -40,7 +42,9 @@ struct Figures {
     double cpuPerFrameUs = 0;
 };
 
-Figures Run(double rate, double seconds) {
+// `atLimit`: the table starts full at the default limit of 10,000 rows, so every
+// frame is decoded, judged and shown but refused by the table.
+Figures Run(double rate, double seconds, bool atLimit = false) {
     Figures f;
     sim::TMeterPty pty;
     std::string error;
@@ -51,7 +55,26 @@ Figures Run(double rate, double seconds) {
     WindowOptions options;
     options.portPaths[0] = QString::fromStdString(pty.devicePath());
     TFCOMM window(options);
-    window.action(QStringLiteral("limitess"))->trigger();
+    if (atLimit) {
+        window.action(QStringLiteral("N100001"))->trigger();
+        RecordRow row;
+        row.fields[FieldNo] = FieldValue::Int(1);
+        row.fields[FieldTime] = FieldValue::Text(QStringLiteral("10:20:30"));
+        row.fields[FieldDcAc] = FieldValue::Text(QStringLiteral("DC"));
+        row.fields[FieldValue] = FieldValue::Text(QStringLiteral("1.2345"));
+        row.fields[FieldUnit] = FieldValue::Text(QStringLiteral("V"));
+        row.fields[FieldAuto] = FieldValue::Text(QStringLiteral("Pass"));
+        row.fields[FieldNVal] = FieldValue::Int(12345);
+        TRecorder& recorder = window.state().recording.recorder;
+        for (int i = 0; i < recorder.recordLimit; ++i) {
+            row.fields[FieldNo] = FieldValue::Int(i + 1);
+            window.state().recording.cds1.Append(row);
+        }
+        recorder.recordCount = recorder.recordLimit;
+        recorder.nextRecordNo = recorder.recordLimit + 1;
+    } else {
+        window.action(QStringLiteral("limitess"))->trigger();
+    }
     window.show();
     QApplication::processEvents();
     window.action(QStringLiteral("START1"))->trigger();
@@ -92,7 +115,7 @@ Figures Run(double rate, double seconds) {
 } // namespace
 
 int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     const char* env = std::getenv("ORVEX_LINK_BENCH_SECONDS");
     const double seconds = env ? std::atof(env) : 30.0;
@@ -102,11 +125,17 @@ int main(int argc, char** argv) {
                 "cpu us/frame = %.1f, cpu share = %.2f%% of one core\n",
                 sim::kMaxPacketsPerSecond, seconds, top.sent, top.decoded, top.sent - top.decoded,
                 top.cpuPerFrameUs, top.cpuPerFrameUs * double(top.decoded) / (seconds * 1e4));
+    const Figures full = Run(sim::kMaxPacketsPerSecond, seconds, true);
+    std::printf("top rate at the record limit for %.0f s: sent = %lld, decoded = %lld, "
+                "lost = %lld, cpu us/frame = %.1f\n",
+                seconds, full.sent, full.decoded, full.sent - full.decoded, full.cpuPerFrameUs);
     const Figures slow = Run(2.0, seconds);
     std::printf("meter rate 2/s for %.0f s: sent = %lld, decoded = %lld, lost = %lld, "
                 "cpu us/frame = %.1f\n",
                 seconds, slow.sent, slow.decoded, slow.sent - slow.decoded, slow.cpuPerFrameUs);
-    std::printf("link_bench: sent = %lld, decoded = %lld, lost = %lld, cpu us/frame = %.1f\n",
-                top.sent, top.decoded, top.sent - top.decoded, top.cpuPerFrameUs);
+    std::printf("link_bench: sent = %lld, decoded = %lld, lost = %lld, cpu us/frame = %.1f, "
+                "at limit cpu us/frame = %.1f\n",
+                top.sent, top.decoded, top.sent - top.decoded, top.cpuPerFrameUs,
+                full.cpuPerFrameUs);
     return 0;
 }

@@ -7,12 +7,19 @@
 
 #include <QImage>
 #include <QString>
+#include <functional>
 #include <memory>
 #include <qcustomplot.h>
 
 class QComboBox;
 
 namespace orvex {
+
+// Clips a line of points (in key order) to the values lower ... upper: a point
+// outside lies on the nearer edge, and where the line crosses an edge a point is
+// added at the crossing, so the line and the area under it are unchanged inside
+// the band.  Points without a value (NaN) stay as they are.
+void ClipToValueBand(QVector<QCPGraphData>& points, double lower, double upper);
 
 class TChartView : public QCustomPlot {
     Q_OBJECT
@@ -47,6 +54,15 @@ class TChartView : public QCustomPlot {
     // The hidden series selector "ComboBox1" (items "atile", "btile").
     QComboBox* ComboBox1() const { return comboBox1_; }
 
+    // Owner-driven drawing: `schedule` is called whenever what the chart shows
+    // changed; the owner then calls Redraw().  Without one the chart draws on the
+    // next turn of the event loop.
+    void SetRedrawScheduler(std::function<void()> schedule);
+    // Draws the chart if it changed since it was last drawn; nothing while hidden
+    // (it draws when shown).
+    void Redraw();
+    bool RedrawPending() const { return dirty_; }
+
     // Draws the chart at its current size onto a white image.
     QImage RenderImage();
     // Writes RenderImage() as a Windows BMP file. On failure returns false and
@@ -57,12 +73,17 @@ class TChartView : public QCustomPlot {
   protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
   private:
     void UpdateMargins();
+    void Changed();
 
     std::unique_ptr<QcpChartFacility> facility_;
     QComboBox* comboBox1_ = nullptr;
+    bool dirty_ = true;
+    bool queued_ = false;
+    std::function<void()> scheduler_;
 };
 
 } // namespace orvex

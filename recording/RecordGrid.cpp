@@ -11,6 +11,7 @@
 #include <QPainter>
 #include <QProxyStyle>
 #include <QScrollBar>
+#include <QStyleOptionSlider>
 #include <QTimer>
 
 namespace orvex {
@@ -44,6 +45,46 @@ class TNarrowCellStyle : public QProxyStyle {
         if (metric == PM_FocusFrameHMargin) return 0;
         return QProxyStyle::pixelMetric(metric, option, widget);
     }
+};
+
+// A scroll bar that is repainted only when what it shows changes: where its
+// slider lies, whether it stands at an end.  A grid following the newest of a
+// million rows moves its scroll bar's value with every row, not its slider.
+class TQuietScrollBar : public QScrollBar {
+  public:
+    using QScrollBar::QScrollBar;
+
+  protected:
+    void sliderChange(SliderChange change) override {
+        if (change != SliderOrientationChange && Look() == painted_) return;
+        QScrollBar::sliderChange(change);
+    }
+    void paintEvent(QPaintEvent* event) override {
+        painted_ = Look();
+        QScrollBar::paintEvent(event);
+    }
+
+  private:
+    struct Appearance {
+        QRect slider;
+        bool atMinimum = false, atMaximum = false, empty = false;
+        bool operator==(const Appearance& o) const {
+            return slider == o.slider && atMinimum == o.atMinimum && atMaximum == o.atMaximum &&
+                   empty == o.empty;
+        }
+    };
+    Appearance Look() const {
+        QStyleOptionSlider option;
+        initStyleOption(&option);
+        Appearance a;
+        a.slider = style()->subControlRect(QStyle::CC_ScrollBar, &option,
+                                           QStyle::SC_ScrollBarSlider, this);
+        a.atMinimum = value() == minimum();
+        a.atMaximum = value() == maximum();
+        a.empty = minimum() == maximum();
+        return a;
+    }
+    Appearance painted_{QRect(-1, -1, 0, 0)};
 };
 
 // The rows tile the space below the titles: when the grid follows the newest row,
@@ -172,6 +213,9 @@ TRecordGrid::TRecordGrid(QWidget* parent)
     // cells, whole rows and columns per scroll step.
     titles_->setSectionsClickable(true);
     setTabKeyNavigation(true);
+    setVerticalScrollBar(new TQuietScrollBar(Qt::Vertical));
+    setHorizontalScrollBar(new TQuietScrollBar(Qt::Horizontal));
+    cells_.setMaxCost(1 << 20); // pixels: some thousand cells
     setVerticalScrollMode(ScrollPerItem);
     setHorizontalScrollMode(ScrollPerItem);
     connect(titles_, &QHeaderView::sectionResized, this, &TRecordGrid::ColumnResized);
@@ -182,6 +226,8 @@ TRecordGrid::TRecordGrid(QWidget* parent)
 TRecordGrid::~TRecordGrid() = default;
 
 void TRecordGrid::setModel(QAbstractItemModel* model) {
+    cacheCells_ = qobject_cast<TRecordGridModel*>(model) != nullptr;
+    cells_.clear();
     titles_->setModel(model);
     QAbstractItemView::setModel(model);
     geometryDirty_ = true;
@@ -413,8 +459,57 @@ void TRecordGrid::DrawCell(QPainter* painter, const QStyleOptionViewItem& option
     }
     if (index == currentIndex() && (hasFocus() || viewport()->hasFocus()))
         opt.state |= QStyle::State_HasFocus;
-    style()->drawPrimitive(QStyle::PE_PanelItemViewRow, &opt, painter, this);
-    itemDelegateForIndex(index)->paint(painter, opt, index);
+    auto draw = [&](QPainter* p, const QStyleOptionViewItem& o) {
+        style()->drawPrimitive(QStyle::PE_PanelItemViewRow, &o, p, this);
+        itemDelegateForIndex(index)->paint(p, o, index);
+    };
+
+    // Most cells of a recording repeat one another (the time of a second, the
+    // function, unit and verdict, a steady value): each look is drawn once, over
+    // the viewport's background, and copied from then on.  The cell with the
+    // focus is always drawn: its focus frame may reach beyond the cell.
+    const QBrush background = viewport()->palette().brush(viewport()->backgroundRole());
+    if (!cacheCells_ || (opt.state & QStyle::State_HasFocus) ||
+        background.style() != Qt::SolidPattern || !background.isOpaque()) {
+        ++drawnCells_;
+        draw(painter, opt);
+        return;
+    }
+    CellKey key{index.column(), index.data(Qt::DisplayRole).toString(), int(opt.state),
+                int(opt.palette.currentColorGroup()), opt.rect.size()};
+    if (const QPixmap* cell = cells_.object(key)) {
+        ++cachedCells_;
+        painter->drawPixmap(opt.rect.topLeft(), *cell);
+        return;
+    }
+    ++drawnCells_;
+    const qreal ratio = viewport()->devicePixelRatioF();
+    auto* cell = new QPixmap(opt.rect.size() * ratio);
+    cell->setDevicePixelRatio(ratio);
+    cell->fill(background.color());
+    {
+        QPainter p(cell);
+        p.setFont(painter->font());
+        QStyleOptionViewItem o = opt;
+        o.rect = QRect(QPoint(0, 0), opt.rect.size());
+        draw(&p, o);
+    }
+    painter->drawPixmap(opt.rect.topLeft(), *cell);
+    cells_.insert(std::move(key), cell, opt.rect.width() * opt.rect.height());
+}
+
+void TRecordGrid::changeEvent(QEvent* event) {
+    // Drawn cells keep the look of the palette, style and fonts they were drawn with.
+    switch (event->type()) {
+    case QEvent::PaletteChange:
+    case QEvent::StyleChange:
+    case QEvent::FontChange:
+        cells_.clear();
+        break;
+    default:
+        break;
+    }
+    QAbstractItemView::changeEvent(event);
 }
 
 void TRecordGrid::paintEvent(QPaintEvent* event) {

@@ -6,7 +6,9 @@
 
 #include <QAbstractItemView>
 #include <QAbstractTableModel>
+#include <QCache>
 #include <QFont>
+#include <QPixmap>
 
 #include <functional>
 
@@ -102,9 +104,14 @@ class TRecordGrid : public QAbstractItemView {
     QModelIndex indexAt(const QPoint& point) const override;
     void reset() override;
 
+    // Cells drawn from the cache of drawn cells / drawn afresh since the grid was made.
+    long long cachedCells() const { return cachedCells_; }
+    long long drawnCells() const { return drawnCells_; }
+
   protected:
     void paintEvent(QPaintEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
     void updateGeometries() override;
     void rowsInserted(const QModelIndex& parent, int start, int end) override;
@@ -125,7 +132,29 @@ class TRecordGrid : public QAbstractItemView {
     int RowCount() const;
     void ColumnResized();
 
+    // A drawn cell, by what decides its look.  Every role of the record grid's
+    // model but the text is the same for a whole column.
+    struct CellKey {
+        int column;
+        QString text;
+        int state;
+        int colourGroup;
+        QSize size;
+        bool operator==(const CellKey& o) const {
+            return column == o.column && state == o.state && colourGroup == o.colourGroup &&
+                   size == o.size && text == o.text;
+        }
+        friend size_t qHash(const CellKey& k, size_t seed = 0) {
+            return qHashMulti(seed, k.column, k.text, k.state, k.colourGroup, k.size.width(),
+                              k.size.height());
+        }
+    };
+
     QHeaderView* titles_;
+    bool cacheCells_ = false; // over a TRecordGridModel
+    mutable QCache<CellKey, QPixmap> cells_;
+    mutable long long cachedCells_ = 0;
+    mutable long long drawnCells_ = 0;
     int rowHeight_ = 16;
     int yOffset_ = 0; // pixels of rows above the viewport
     int followRow_ = -1;

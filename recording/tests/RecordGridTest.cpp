@@ -334,6 +334,7 @@ TEST(RecordGridView, DrawsWhatATableViewDraws) {
             Settle();
             EXPECT_EQ(DifferingPixels(*grid, *reference, focus), 0);
         }
+        EXPECT_GT(grid->cachedCells(), 0) << "cells copied from the cache are compared too";
     }
 }
 

@@ -6,7 +6,8 @@
 // table growing, the same rate with the table at its record limit (10,000 rows
 // held, every frame refused), and a real meter's 2 per second.  Each prints the packets sent and
 // decoded and the CPU time of the user-interface thread per decoded frame (idle ticks and drawing
-// included).  ORVEX_LINK_BENCH_SECONDS sets the length of a run (default 30).
+// included).  ORVEX_LINK_BENCH_SECONDS sets the length of a run (default 30);
+// ORVEX_LINK_BENCH_ONLY=top, limit or meter runs only that one (for a profiler).
 
 #include "app/TFCOMM.h"
 #include "link/ConnectionControl.h"
@@ -120,6 +121,16 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     const char* env = std::getenv("ORVEX_LINK_BENCH_SECONDS");
     const double seconds = env ? std::atof(env) : 30.0;
+    const QByteArray only = qgetenv("ORVEX_LINK_BENCH_ONLY");
+    if (!only.isEmpty()) {
+        const Figures f = only == "meter"
+                              ? Run(2.0, seconds)
+                              : Run(sim::kMaxPacketsPerSecond, seconds, only == "limit");
+        std::printf("link_bench (%s only): sent = %lld, decoded = %lld, lost = %lld, "
+                    "cpu us/frame = %.1f\n",
+                    only.constData(), f.sent, f.decoded, f.sent - f.decoded, f.cpuPerFrameUs);
+        return 0;
+    }
 
     const Figures top = Run(sim::kMaxPacketsPerSecond, seconds);
     std::printf("top rate %.1f/s for %.0f s: sent = %lld, decoded = %lld, lost = %lld, "

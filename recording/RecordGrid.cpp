@@ -215,6 +215,10 @@ TRecordGrid::TRecordGrid(QWidget* parent)
     setTabKeyNavigation(true);
     setVerticalScrollBar(new TQuietScrollBar(Qt::Vertical));
     setHorizontalScrollBar(new TQuietScrollBar(Qt::Horizontal));
+    // Opaque scroll bars: repainting one does not repaint the grid's frame and
+    // the window behind it.
+    verticalScrollBar()->setAutoFillBackground(true);
+    horizontalScrollBar()->setAutoFillBackground(true);
     cells_.setMaxCost(1 << 20); // pixels: some thousand cells
     setVerticalScrollMode(ScrollPerItem);
     setHorizontalScrollMode(ScrollPerItem);
@@ -651,6 +655,7 @@ void TRecordGrid::rowsInserted(const QModelIndex&, int, int) {
 void TRecordGrid::reset() {
     QAbstractItemView::reset();
     geometryDirty_ = true;
+    shownRows_ = 0;
     viewport()->update();
     ScheduleRefresh();
 }
@@ -686,8 +691,19 @@ void TRecordGrid::showEvent(QShowEvent* event) {
 void TRecordGrid::Refresh() {
     if (!isVisible() || !model()) return;
     if (geometryDirty_) {
+        // Only the space below the rows shown so far is drawn again: rows are
+        // appended there; a grid that follows the newest row scrolls the pixels
+        // already drawn and draws just the rows that come into view.
+        const qint64 end = qint64(shownRows_) * rowHeight_ - yOffset_;
+        const int oldY = yOffset_;
         updateGeometries();
-        viewport()->update(); // rows appended below the last one shown
+        const int rows = RowCount();
+        const QRect area = viewport()->rect();
+        if (rows < shownRows_ || yOffset_ != oldY)
+            viewport()->update();
+        else if (end < area.height())
+            viewport()->update(area.adjusted(0, int(qMax<qint64>(0, end)), 0, 0));
+        shownRows_ = rows;
     }
     if (!followPending_) return;
     followPending_ = false;

@@ -160,6 +160,7 @@ class TRecordGrid : public QAbstractItemView {
     int followRow_ = -1;
     bool followPending_ = false;
     bool geometryDirty_ = false;
+    int shownRows_ = 0; // the rows the viewport knew at the last refresh
     bool refreshQueued_ = false;
     std::function<void()> scheduler_;
 };

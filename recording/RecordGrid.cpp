@@ -227,7 +227,11 @@ TRecordGrid::TRecordGrid(QWidget* parent)
     connect(titles_, &QHeaderView::geometriesChanged, this, &TRecordGrid::updateGeometries);
 }
 
-TRecordGrid::~TRecordGrid() = default;
+TRecordGrid::~TRecordGrid() {
+    // QWidget's destructor hides the children, and the titles then report their
+    // geometry: by that time this is no longer a grid to lay out.
+    disconnect(titles_, nullptr, this, nullptr);
+}
 
 void TRecordGrid::setModel(QAbstractItemModel* model) {
     cacheCells_ = qobject_cast<TRecordGridModel*>(model) != nullptr;

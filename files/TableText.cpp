@@ -1,5 +1,6 @@
 // The tab-separated text format: writer, loader and the streaming appender.
 
+#include "files/FileNames.h"
 #include "files/TableFiles.h"
 #include "files/TableFilesCommon.h"
 
@@ -281,7 +282,7 @@ bool TableTextAppender::open(const QString& fileName) {
     failed_ = false;
     error_.clear();
     fileName_ = fileName;
-    fd_ = ::open(QFile::encodeName(fileName).constData(),
+    fd_ = ::open(EncodeFileName(fileName).constData(),
                  O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666);
     if (fd_ < 0) {
         failed_ = true;

@@ -10,15 +10,16 @@
 #include "tools/orvex-log/LogOptions.h"
 #include "tools/orvex-log/LogReport.h"
 #include "tools/orvex-log/ReadingJson.h"
+#include "tools/orvex-log/RunDeadline.h"
 #include "tools/orvex-log/SampleStream.h"
 
+#include "files/FileNames.h"
 #include "files/TableFiles.h"
 #include "link/SerialPortDriver.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QSocketNotifier>
-#include <QTimer>
 
 #include <algorithm>
 #include <cerrno>
@@ -100,13 +101,25 @@ int Fail(int status, const std::string& message) {
     return status;
 }
 
+// Hands the JSON lines written so far to standard output. False, with the error
+// reported once, when they could not be written (a full disk, a closed reader).
+bool FlushReadings() {
+    static bool reported = false;
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return true;
+    if (!reported) {
+        reported = true;
+        Fail(1, std::string("writing the readings to standard output failed: ") +
+                    std::strerror(errno ? errno : EIO));
+    }
+    return false;
+}
+
 // Feeds the whole input through the assembler; returns the exit status.
 int Run(const LogOptions& options, TPacketAssembler& assembler) {
     if (options.sample) {
         const std::vector<std::uint8_t> bytes = SampleStream();
         assembler.OrvexDATA(bytes.data(), static_cast<int>(bytes.size()));
-        std::fflush(stdout);
-        return 0;
+        return FlushReadings() ? 0 : 1;
     }
     int fd = STDIN_FILENO;
     if (options.input != "-") {
@@ -129,7 +142,10 @@ int Run(const LogOptions& options, TPacketAssembler& assembler) {
             break;
         }
         assembler.OrvexDATA(buffer, static_cast<int>(n));
-        std::fflush(stdout);
+        if (!FlushReadings()) {
+            status = 1;
+            break;
+        }
     }
     if (fd != STDIN_FILENO) ::close(fd);
     return status;
@@ -159,7 +175,10 @@ int RunLive(const LogOptions& options, TPacketAssembler& assembler, FrameLogger&
     int status = 0;
     driver.OnReceiveData = [&](TSerialPortDriver*, const std::uint8_t* data, int size) {
         assembler.OrvexDATA(data, size);
-        std::fflush(stdout);
+        if (!FlushReadings()) {
+            status = 1;
+            QCoreApplication::quit();
+        }
         if (options.frames > 0 && logger.decoded() >= options.frames) QCoreApplication::quit();
     };
     QObject::connect(&driver, &TSerialPortDriver::portLost, [&] {
@@ -176,12 +195,14 @@ int RunLive(const LogOptions& options, TPacketAssembler& assembler, FrameLogger&
     }
     QSocketNotifier stopNotifier(g_signalPipe[0], QSocketNotifier::Read);
     QObject::connect(&stopNotifier, &QSocketNotifier::activated, [] { QCoreApplication::quit(); });
+    std::unique_ptr<TRunDeadline> deadline;
     if (options.seconds > 0)
-        QTimer::singleShot(int(options.seconds * 1000), [] { QCoreApplication::quit(); });
+        deadline =
+            std::make_unique<TRunDeadline>(options.seconds, [] { QCoreApplication::quit(); });
 
     QCoreApplication::exec();
     driver.Disconnect();
-    std::fflush(stdout);
+    if (!FlushReadings()) status = 1;
     return status;
 }
 
@@ -203,7 +224,8 @@ int main(int argc, char** argv) {
     assembler.onFrame = [&logger](const QString& frame) { logger.OnFrame(frame); };
     // The table file: text grows with the table, XML is written at the end.
     const LogOptions& o = parsed.options;
-    const QString out = QString::fromStdString(o.out);
+    // The bytes of the name as given, whatever their encoding.
+    const QString out = DecodeFileName(QByteArrayView(o.out.data(), qsizetype(o.out.size())));
     TableTextAppender appender;
     if (!out.isEmpty() && !IsXmlFileName(out)) {
         if (!appender.open(out))

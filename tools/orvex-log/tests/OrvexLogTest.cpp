@@ -1,6 +1,7 @@
 // orvex-log run as a process: what it writes and how it exits.
 
 #include "protocol/PacketEncoder.h"
+#include "tools/orvex-log/RunDeadline.h"
 #include "tools/orvex-log/SampleStream.h"
 
 #include <QByteArray>
@@ -8,10 +9,17 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <limits>
+#include <spawn.h>
 #include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 using namespace orvex;
@@ -303,4 +311,112 @@ TEST(OrvexLog, OutWritesTheRecordTable) {
 
     const RunResult unwritable = RunLog({"--sample", "--out", dir.filePath("missing/t.txt")});
     EXPECT_EQ(unwritable.exitCode, 2);
+}
+
+namespace {
+
+// Runs orvex-log with arguments given as raw bytes (QProcess would re-encode them
+// as UTF-8), standard output and error thrown away; returns the exit status.
+int RunLogRaw(const std::vector<std::string>& args) {
+    std::vector<char*> argv;
+    std::string program = ORVEX_LOG_PATH;
+    argv.push_back(program.data());
+    std::vector<std::string> copies = args;
+    for (std::string& a : copies)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = -1;
+    const int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) return -1;
+    int status = 0;
+    if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
+}
+
+bool FileExists(const std::string& nativePath, off_t* size = nullptr) {
+    struct stat st {};
+    if (::stat(nativePath.c_str(), &st) != 0) return false;
+    if (size) *size = st.st_size;
+    return true;
+}
+
+QString StartMeter(QProcess& meter, const char* rate) {
+    meter.start(QStringLiteral(ORVEX_METER_SIM_PATH), {QStringLiteral("--rate"), rate});
+    if (!meter.waitForStarted(10000) || !meter.waitForReadyRead(10000)) return {};
+    return QString::fromLocal8Bit(meter.readLine()).trimmed();
+}
+
+} // namespace
+
+// --seconds: any finite duration above 0 up to 100 years; a QTimer alone holds
+// at most about 24.8 days of milliseconds.
+TEST(OrvexLog, SecondsTakesAnyFiniteDurationUpToYears) {
+    for (const char* bad : {"inf", "-inf", "nan", "0", "-1", "1e300", "3155760001", "1e", ""}) {
+        const RunResult r = RunLog({"--port", "/dev/null", "--seconds", bad});
+        EXPECT_EQ(r.exitCode, 2) << bad;
+        EXPECT_NE(r.err.find("--seconds takes a number of seconds above 0"), std::string::npos)
+            << bad << ": " << r.err;
+    }
+
+    // 2,147,484 s is 2^31 ms and a little more: waited out a day at a time.
+    for (const double seconds : {2147484.0, 3155760000.0}) {
+        TRunDeadline deadline(seconds, [] {});
+        EXPECT_TRUE(deadline.active());
+        EXPECT_EQ(deadline.currentStepMs(), TRunDeadline::kMaxStepMs);
+        EXPECT_GT(deadline.remainingMs(), qint64(std::numeric_limits<int>::max()));
+    }
+    bool expired = false;
+    TRunDeadline shortRun(0.05, [&] { expired = true; });
+    EXPECT_TRUE(QTest::qWaitFor([&] { return expired; }, 5000));
+
+    // A live run with a long --seconds runs (until --frames here) instead of
+    // ending at once.
+    QProcess meter;
+    const QString device = StartMeter(meter, "50");
+    ASSERT_FALSE(device.isEmpty());
+    const RunResult r = RunLog({"--port", device, "--seconds", "2147484", "--frames", "3"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(Lines(r.out).size(), 3u) << r.out;
+    meter.terminate();
+    meter.waitForFinished(10000);
+}
+
+// The JSON lines that cannot be written fail the run with the reason.
+TEST(OrvexLog, WriteErrorsOnStandardOutputFailTheRun) {
+    if (!QFile::exists(QStringLiteral("/dev/full"))) GTEST_SKIP() << "no /dev/full here";
+    QTemporaryDir dir;
+    const QString input = dir.filePath("meter.bin");
+    QFile f(input);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(MixedInput());
+    f.close();
+    for (const QStringList& args : {QStringList{"--sample"}, QStringList{"--input", input}}) {
+        QProcess p;
+        p.setStandardOutputFile(QStringLiteral("/dev/full"));
+        p.start(QStringLiteral(ORVEX_LOG_PATH), args);
+        ASSERT_TRUE(p.waitForFinished(30000));
+        EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(p.exitCode(), 1) << args.join(' ').toStdString();
+        const QByteArray err = p.readAllStandardError();
+        EXPECT_TRUE(err.contains("writing the readings to standard output failed: No space left "
+                                 "on device"))
+            << err.toStdString();
+    }
+}
+
+// A file name that is not UTF-8 is written under exactly its bytes.
+TEST(OrvexLog, FileNamesKeepTheirBytes) {
+    QTemporaryDir dir;
+    const std::string base = QFile::encodeName(dir.path()).toStdString() + "/";
+    const std::string text = base + "\xe9t\xe9.txt";
+    EXPECT_EQ(RunLogRaw({"--sample", "--out", text}), 0);
+    off_t size = 0;
+    EXPECT_TRUE(FileExists(text, &size));
+    EXPECT_GT(size, 29);
+    EXPECT_FALSE(FileExists(base + "\xef\xbf\xbdt\xef\xbf\xbd.txt"));
 }

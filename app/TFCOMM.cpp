@@ -649,7 +649,7 @@ void TFCOMM::INDataToTable() {
     in.recordSIChecked = RecordSI->isChecked();
     in.repeatSetChecked = RepeatSet->isChecked();
     in.recordSITimeText = RecordSITime->text();
-    in.timeText = CurrentTimeText();
+    SetRecordMomentNow(in);
     const RecordOutcome outcome = state_.recording.recorder.INDataToTable(in);
     if (outcome.feedChart) AddChartValue(state_.protocol.reading.scaledValue);
 }

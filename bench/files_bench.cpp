@@ -1,11 +1,13 @@
 // Saving and loading a table of one million rows as text and as an XML data
-// packet, against writing and reading the same number of bytes raw.
+// packet, against writing and reading the same number of bytes raw; and as CSV
+// (its figures on the line before the summary).
 //
 //   files_bench [--benchmark_filter=...]
 //
 // The last line sums it up:
 //   files_bench: text save rows/s = N, text load rows/s = N, xml save rows/s = N, ...
 
+#include "files/TableCsv.h"
 #include "files/TableFiles.h"
 
 #include <QByteArray>
@@ -57,6 +59,8 @@ const RecordTable& Recording() {
             row.fields[FieldAuto] =
                 FieldCell::Text((i / 50) % 4 ? QStringLiteral("Pass") : QStringLiteral("Fail"));
             row.fields[FieldNVal] = FieldCell::Int(counts);
+            // 2026-12-10T00:00:00+01:00 onwards, a reading every 333 ms.
+            row.timestamp = RecordTimestamp::Of(1796857200000 + std::int64_t(i) * 333, 60);
             t->Append(row);
         }
         return t;
@@ -141,6 +145,36 @@ void RawRead(benchmark::State& state, bool xml) {
     state.SetBytesProcessed(state.iterations() * QFile(name).size());
 }
 
+// The comma-separated format for other programs.
+void BM_CsvSave(benchmark::State& state) {
+    const QString name = PathOf("save.csv");
+    for (auto _ : state) {
+        const FileResult r = SaveTableCsv(Recording(), name);
+        if (!r.ok()) state.SkipWithError(r.error.toStdString().c_str());
+    }
+    state.counters["rows/s"] =
+        benchmark::Counter(double(kRows), benchmark::Counter::kIsIterationInvariantRate);
+    state.SetBytesProcessed(state.iterations() * QFile(name).size());
+}
+
+void BM_CsvLoad(benchmark::State& state) {
+    const QString name = PathOf("million.csv");
+    if (!QFile::exists(name)) SaveTableCsv(Recording(), name);
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto table = std::make_unique<RecordTable>();
+        state.ResumeTiming();
+        const FileResult r = LoadDataFile(name, *table);
+        if (!r.ok() || r.rows != kRows) state.SkipWithError("load failed");
+        state.PauseTiming();
+        table.reset();
+        state.ResumeTiming();
+    }
+    state.counters["rows/s"] =
+        benchmark::Counter(double(kRows), benchmark::Counter::kIsIterationInvariantRate);
+    state.SetBytesProcessed(state.iterations() * QFile(name).size());
+}
+
 void BM_TextSave(benchmark::State& s) {
     SaveFormat(s, false);
 }
@@ -180,6 +214,8 @@ FILES_BENCH(BM_XmlSave);
 FILES_BENCH(BM_XmlRawWrite);
 FILES_BENCH(BM_XmlLoad);
 FILES_BENCH(BM_XmlRawRead);
+FILES_BENCH(BM_CsvSave);
+FILES_BENCH(BM_CsvLoad);
 
 // Keeps the rows per second of every run for the summary.
 class SummaryReporter : public benchmark::ConsoleReporter {
@@ -219,6 +255,8 @@ int main(int argc, char** argv) {
                 "text load %.2f, xml save %.2f, xml load %.2f\n",
                 ratio("BM_TextSave", "BM_TextRawWrite"), ratio("BM_TextLoad", "BM_TextRawRead"),
                 ratio("BM_XmlSave", "BM_XmlRawWrite"), ratio("BM_XmlLoad", "BM_XmlRawRead"));
+    std::printf("csv: save rows/s = %.0f, load rows/s = %.0f\n", reporter.Get("BM_CsvSave"),
+                reporter.Get("BM_CsvLoad"));
     std::printf("files_bench: text save rows/s = %.0f, text load rows/s = %.0f, xml save rows/s = "
                 "%.0f, xml load rows/s = %.0f\n",
                 reporter.Get("BM_TextSave"), reporter.Get("BM_TextLoad"),

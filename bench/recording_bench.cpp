@@ -40,8 +40,12 @@ std::size_t ResidentBytes() {
     return resident * static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
 }
 
+// 2026-12-10T00:00:00+01:00, in milliseconds since the epoch.
+constexpr std::int64_t kFirstMoment = 1796857200000;
+
 // Texts as the meter produces them: a wandering reading with four decimals, a time
-// of day that moves one second every few rows, a handful of functions and units.
+// of day that moves one second every few rows with its timestamp, a handful of
+// functions and units.
 struct ReadingPool {
     std::vector<QString> values;
     std::vector<QString> times;
@@ -69,6 +73,8 @@ struct ReadingPool {
         row.fields[FieldUnit] = FieldValue::Text(units[(i >> 14) & 3]);
         row.fields[FieldAuto] = FieldValue::Text(verdicts[value > 30000 ? 1 : 0]);
         row.fields[FieldNVal] = FieldValue::Int(value - 22000);
+        // Recorded from the meter: every row carries its moment (a reading every 333 ms).
+        row.timestamp = RecordTimestamp::Of(kFirstMoment + std::int64_t(i) * 333, 60);
         return row;
     }
 };
@@ -138,7 +144,7 @@ struct Pipeline {
         RecordInput in;
         in.SetReading(decoded.reading);
         in.verdictText = VerdictText(verdict);
-        in.timeText = CurrentTimeText();
+        SetRecordMomentNow(in);
         recorder.INDataToTable(in);
         ++frames;
     }

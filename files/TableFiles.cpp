@@ -2,6 +2,8 @@
 
 #include "files/TableFiles.h"
 
+#include "files/TableCsv.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QStringList>
@@ -10,8 +12,11 @@ namespace orvex {
 
 namespace {
 
-const char kSavePairs[] = "Excel File(*.xls)|*.xls|XML(*.xml)|*.xml|Txt File(*.txt)|*.txt";
-const char kOpenPairs[] = "Exel File(*.xls)|*.xls|XML (*.xml)|*.xml|Txt File(*.txt)|*.txt";
+// The three types every copy of the program offers, then the comma-separated type.
+const char kSavePairs[] = "Excel File(*.xls)|*.xls|XML(*.xml)|*.xml|Txt File(*.txt)|*.txt"
+                          "|CSV File(*.csv)|*.csv";
+const char kOpenPairs[] = "Exel File(*.xls)|*.xls|XML (*.xml)|*.xml|Txt File(*.txt)|*.txt"
+                          "|CSV File(*.csv)|*.csv";
 
 // A file that is not a regular file (a pipe, a device) is read up to this size.
 constexpr qint64 kMaxStreamBytes = qint64(256) << 20;
@@ -72,6 +77,7 @@ QString LoadFailedCaption() {
 FileResult SaveTable(RecordTable& table, const QString& fileName,
                      const ProgressCallback& progress) {
     if (IsXmlFileName(fileName)) return SaveTableXml(table, fileName, progress);
+    if (IsCsvFileName(fileName)) return SaveTableCsv(table, fileName, progress);
     return SaveTableText(table, fileName, progress);
 }
 
@@ -107,6 +113,7 @@ FileResult LoadDataFile(const QString& fileName, RecordTable& table,
     }
     file.close();
     if (IsXmlFileName(fileName)) return LoadTableXml(bytes, table, progress);
+    if (IsCsvFileName(fileName)) return LoadTableCsv(bytes, table, progress);
     return LoadTableText(bytes, table, progress);
 }
 

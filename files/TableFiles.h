@@ -1,6 +1,7 @@
 #pragma once
 // Table files: the record table saved as tab-separated text (.xls, .txt and any
-// other name) or as an XML data packet (.xml), and loaded back from either.
+// other name) or as an XML data packet (.xml), and loaded back from either; the
+// comma-separated format for other programs (.csv) is in files/TableCsv.h.
 //
 // Everything here is QtCore only; the window shows the dialogs and messages.
 // Typical use from the window:
@@ -88,7 +89,7 @@ FileResult SaveTableText(RecordTable& table, const QString& fileName,
 // Writes the XML data packet, atomically like the text save.
 FileResult SaveTableXml(const RecordTable& table, const QString& fileName,
                         const ProgressCallback& progress = {});
-// Picks the format by the extension rule.
+// Picks the format by the extension: ".xml" XML, ".csv" (any letter case) CSV, else text.
 FileResult SaveTable(RecordTable& table, const QString& fileName,
                      const ProgressCallback& progress = {});
 
@@ -102,7 +103,7 @@ void AppendTextLine(QByteArray& out, const RecordTable& table, int row);
 
 // ---- loading -----------------------------------------------------------------------
 
-// Reads a file of either format into the table.
+// Reads a file of any format into the table (a CSV file as LoadTableCsv does).
 // Text: appends its rows. On a failure the rows of the lines before the failing
 // line stay in the table; the row of the failing line itself is dropped. A
 // cancelled text load leaves the table as it was. Afterwards the current row is

@@ -53,6 +53,20 @@ inline bool ParseInt32(const char* b, const char* e, std::int32_t& out) {
     return true;
 }
 
+// Moves the rows gathered in `staging` behind the rows of `table`.
+inline void MoveRows(RecordTable& staging, RecordTable& table) {
+    const int count = staging.rowCount();
+    if (count == 0) return;
+    if (table.rowCount() == 0) {
+        table.ReplaceWith(staging);
+        table.setCurrentRow(table.rowCount() - 1);
+        return;
+    }
+    for (int row = 0; row < count; ++row)
+        table.Append(staging.Row(row));
+    staging.Empty();
+}
+
 // Streams a table through an AtomicFileWriter: head, one piece per row, tail.
 // Takes the row count given by the caller (the rows present when the save began)
 // and gives up when the table is emptied while the progress callback runs.

@@ -16,6 +16,7 @@ namespace orvex {
 
 using detail::AppendInt;
 using detail::AppendLatin1;
+using detail::MoveRows;
 using detail::ParseInt32;
 
 namespace {
@@ -108,20 +109,6 @@ struct TextCache {
 void Fail(FileResult& result, const QString& why) {
     result.status = FileStatus::Failed;
     result.error = why;
-}
-
-// Moves the rows gathered in `staging` behind the rows of `table`.
-void MoveRows(RecordTable& staging, RecordTable& table) {
-    const int count = staging.rowCount();
-    if (count == 0) return;
-    if (table.rowCount() == 0) {
-        table.ReplaceWith(staging);
-        table.setCurrentRow(table.rowCount() - 1);
-        return;
-    }
-    for (int row = 0; row < count; ++row)
-        table.Append(staging.Row(row));
-    staging.Empty();
 }
 
 } // namespace

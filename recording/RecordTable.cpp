@@ -31,8 +31,32 @@ struct Chunk {
     std::int32_t no[kChunkRows];
     std::int32_t nval[kChunkRows];
     std::uint32_t text[kTextColumns][kChunkRows];
+    std::int64_t stamp[kChunkRows]; // PackTimestamp
     std::uint8_t flags[kChunkRows];
 };
+
+// A timestamp in eight bytes: the milliseconds shifted up by 16 bits, the offset
+// in minutes in the low 16 bits; kNoOffset there marks a row without a date.
+constexpr std::uint16_t kNoOffset = 0x8000;
+
+std::int64_t PackTimestamp(const RecordTimestamp& t) {
+    const RecordTimestamp checked =
+        t.valid ? RecordTimestamp::Of(t.msecsSinceEpoch, t.offsetMinutes) : RecordTimestamp();
+    if (!checked.valid) return kNoOffset;
+    return static_cast<std::int64_t>(
+        (static_cast<std::uint64_t>(checked.msecsSinceEpoch) << 16) |
+        static_cast<std::uint16_t>(static_cast<std::int16_t>(checked.offsetMinutes)));
+}
+
+RecordTimestamp UnpackTimestamp(std::int64_t packed) {
+    const auto low = static_cast<std::uint16_t>(packed & 0xFFFF);
+    if (low == kNoOffset) return {};
+    RecordTimestamp t;
+    t.msecsSinceEpoch = packed >> 16;
+    t.offsetMinutes = static_cast<std::int16_t>(low);
+    t.valid = true;
+    return t;
+}
 
 // Every distinct text of a column is kept once; rows keep its index.
 class Dictionary {
@@ -147,6 +171,7 @@ void RecordTable::Append(const RecordRow& row) {
             chunk.text[c][off] = 0;
         }
     }
+    chunk.stamp[off] = PackTimestamp(row.timestamp);
     chunk.flags[off] = flags;
     d->rows = index + 1;
     d->current = index;
@@ -179,9 +204,15 @@ bool RecordTable::IsAppended(int row) const {
     return (d->ChunkOf(row).flags[row & kChunkMask] & kAppendedBit) != 0;
 }
 
+RecordTimestamp RecordTable::Timestamp(int row) const {
+    if (row < 0 || row >= d->rows) return {};
+    return UnpackTimestamp(d->ChunkOf(row).stamp[row & kChunkMask]);
+}
+
 RecordRow RecordTable::Row(int row) const {
     RecordRow out;
     out.appended = IsAppended(row);
+    out.timestamp = Timestamp(row);
     for (int f = 0; f < kFieldCount; ++f) {
         FieldCell& value = out.fields[static_cast<std::size_t>(f)];
         if (!Has(row, f)) continue;

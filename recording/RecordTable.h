@@ -1,7 +1,10 @@
 #pragma once
-// The in-memory record table: seven typed fields, rows in order of arrival.
-// Held column by column with per-column dictionaries for the texts, so that
-// millions of rows fit in a few tens of bytes each.
+// The in-memory record table: seven typed fields, rows in order of arrival, and
+// for each row the recorder appended the moment it was recorded.  Held column by
+// column with per-column dictionaries for the texts, so that millions of rows fit
+// in a few tens of bytes each.
+
+#include "recording/RecordTimestamp.h"
 
 #include <QObject>
 #include <QString>
@@ -40,7 +43,8 @@ using FieldCell = struct FieldValue;
 
 struct RecordRow {
     std::array<FieldCell, 7> fields;
-    bool appended = true; // appended since the table was created or emptied
+    bool appended = true;      // appended since the table was created or emptied
+    RecordTimestamp timestamp; // when the recorder appended it; invalid for loaded rows
 };
 
 class RecordTable : public QObject {
@@ -69,6 +73,8 @@ class RecordTable : public QObject {
     std::int32_t Integer(int row, int field) const; // 0 when empty
     QString Text(int row, int field) const;         // empty when empty; integers as decimal
     bool IsAppended(int row) const;
+    // The moment the row was recorded; invalid for a row without a date.
+    RecordTimestamp Timestamp(int row) const;
     RecordRow Row(int row) const;
 
     // Removes every row.

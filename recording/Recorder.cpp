@@ -49,6 +49,7 @@ RecordOutcome TRecorder::INDataToTable(const RecordInput& in) {
     row.fields[FieldAuto] = FieldValue::Text(in.verdictText);
     row.fields[FieldNVal] = FieldValue::Int(CountsToInt(in.counts));
     row.appended = true;
+    row.timestamp = in.timestamp;
     out.appended = true;
     out.no = nextRecordNo;
     ++nextRecordNo;
@@ -104,9 +105,26 @@ QString FormatTimeText(const QTime& time, const QString& separator) {
     return text;
 }
 
-QString CurrentTimeText() {
+namespace {
+
+const QString& SystemTimeSeparator() {
     static const QString separator = LocaleTimeSeparator(QLocale::system());
-    return FormatTimeText(QTime::currentTime(), separator);
+    return separator;
+}
+
+} // namespace
+
+QString CurrentTimeText() {
+    return FormatTimeText(QTime::currentTime(), SystemTimeSeparator());
+}
+
+void SetRecordMoment(RecordInput& in, const QDateTime& moment, const QString& timeSeparator) {
+    in.timeText = FormatTimeText(moment.time(), timeSeparator);
+    in.timestamp = RecordTimestamp::FromDateTime(moment);
+}
+
+void SetRecordMomentNow(RecordInput& in) {
+    SetRecordMoment(in, QDateTime::currentDateTime(), SystemTimeSeparator());
 }
 
 } // namespace orvex

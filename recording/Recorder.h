@@ -4,6 +4,7 @@
 
 #include "recording/RecordTable.h"
 
+#include <QDateTime>
 #include <QLocale>
 #include <QString>
 #include <QTime>
@@ -28,6 +29,7 @@ struct RecordInput {
     bool repeatSetChecked = true;    // "Repeat" check box
     QString recordSITimeText = "10"; // text of the interval edit
     QString timeText;                // CurrentTimeText() at the moment of the frame
+    RecordTimestamp timestamp;       // the same moment with its date (SetRecordMomentNow)
 
     // Fills the reading's part from a decoded reading (header-only: no link dependency).
     template <typename Reading> void SetReading(const Reading& r) {
@@ -113,5 +115,11 @@ QString LocaleTimeSeparator(const QLocale& locale);
 QString FormatTimeText(const QTime& time, const QString& separator);
 // The local time of day now, in the system locale's separator.
 QString CurrentTimeText();
+
+// Sets the time text and the timestamp of `in` from one moment, so that both
+// name the same second: the time text is the moment's time of day in `timeSeparator`.
+void SetRecordMoment(RecordInput& in, const QDateTime& moment, const QString& timeSeparator);
+// The same for now, in local time and the system locale's time separator.
+void SetRecordMomentNow(RecordInput& in);
 
 } // namespace orvex

@@ -120,8 +120,11 @@ TEST(TableFileNames, ExtensionRuleComparesLetterCase) {
 }
 
 TEST(TableFileNames, DialogFiltersAndMessages) {
-    EXPECT_EQ(SaveDialogFilter(), QStringLiteral("Excel File(*.xls);;XML(*.xml);;Txt File(*.txt)"));
-    EXPECT_EQ(OpenDialogFilter(), QStringLiteral("Exel File(*.xls);;XML (*.xml);;Txt File(*.txt)"));
+    // The three types of every copy of the program, then CSV.
+    EXPECT_EQ(SaveDialogFilter(), QStringLiteral("Excel File(*.xls);;XML(*.xml);;Txt File(*.txt);;"
+                                                 "CSV File(*.csv)"));
+    EXPECT_EQ(OpenDialogFilter(), QStringLiteral("Exel File(*.xls);;XML (*.xml);;Txt File(*.txt);;"
+                                                 "CSV File(*.csv)"));
     EXPECT_EQ(SaveDefaultSuffix(), QStringLiteral("xls"));
     EXPECT_EQ(SaveFailedMessage(QStringLiteral("/t/a.xls")),
               QStringLiteral("Could not save table to specified file: /t/a.xls"));

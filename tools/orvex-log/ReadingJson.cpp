@@ -1,5 +1,7 @@
 #include "tools/orvex-log/ReadingJson.h"
 
+#include "protocol/UnitTable.h"
+
 #include <charconv>
 #include <cmath>
 
@@ -91,6 +93,31 @@ std::string ReadingJson(const QString& frameText, const MeterReading& reading,
         out += ",\"no\":";
         AppendInteger(out, recording.no);
     }
+    out += '}';
+    return out;
+}
+
+std::string ReadingJson(const QString& frameText, const MeterReading& reading,
+                        const RecordingJson& recording, const DatedJson& dated) {
+    std::string out = ReadingJson(frameText, reading, recording);
+    out.pop_back(); // the closing brace
+    out += ",\"time\":";
+    if (dated.time.isEmpty())
+        out += "null";
+    else
+        AppendString(out, dated.time);
+    const ReadingInUnits r =
+        DescribeReading(reading.valueText, reading.unitText, dated.decimalSeparator);
+    out += ",\"unit_text\":";
+    AppendString(out, r.unit);
+    out += ",\"base_value\":";
+    // A plain decimal is a JSON number as it stands.
+    out += r.baseValue.isEmpty() ? std::string("null") : r.baseValue.toStdString();
+    out += ",\"base_unit\":";
+    if (r.baseValue.isEmpty())
+        out += "null";
+    else
+        AppendString(out, r.baseUnit);
     out += '}';
     return out;
 }

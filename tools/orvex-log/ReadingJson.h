@@ -24,4 +24,16 @@ struct RecordingJson {
 std::string ReadingJson(const QString& frameText, const MeterReading& reading,
                         const RecordingJson& recording);
 
+// When the frame came and what it reads in units other programs know.
+struct DatedJson {
+    QString time;             // ISO 8601 with date, seconds and offset; null when empty
+    QString decimalSeparator; // the separator in the reading's value text
+};
+
+// The same object again, followed by "time", "unit_text" (the readable unit),
+// "base_value" (a number in the base unit) and "base_unit"; base_value and
+// base_unit are null for an overload.
+std::string ReadingJson(const QString& frameText, const MeterReading& reading,
+                        const RecordingJson& recording, const DatedJson& dated);
+
 } // namespace orvex

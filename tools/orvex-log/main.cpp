@@ -14,6 +14,7 @@
 #include "tools/orvex-log/SampleStream.h"
 
 #include "files/FileNames.h"
+#include "files/TableCsv.h"
 #include "files/TableFiles.h"
 #include "link/SerialPortDriver.h"
 
@@ -69,11 +70,12 @@ class FrameLogger {
         in.recordSIChecked = options_.interval >= 0;
         in.repeatSetChecked = options_.repeat;
         in.recordSITimeText = QString::number(options_.interval >= 0 ? options_.interval : 10);
-        in.timeText = CurrentTimeText();
+        SetRecordMomentNow(in);
         const RecordOutcome outcome = recorder_.INDataToTable(in);
 
         std::string line =
-            ReadingJson(frameText, r, RecordingJson{in.verdictText, outcome.appended, outcome.no});
+            ReadingJson(frameText, r, RecordingJson{in.verdictText, outcome.appended, outcome.no},
+                        DatedJson{IsoTimestampText(in.timestamp), decimalSeparator_});
         line += '\n';
         std::fwrite(line.data(), 1, line.size(), stdout);
         ++decoded_;
@@ -222,12 +224,22 @@ int main(int argc, char** argv) {
     FrameLogger logger(profile ? *profile : MeterProfile{}, parsed.options);
     TPacketAssembler assembler;
     assembler.onFrame = [&logger](const QString& frame) { logger.OnFrame(frame); };
-    // The table file: text grows with the table, XML is written at the end.
+    // The table file: text and CSV grow with the table, XML is written at the end.
     const LogOptions& o = parsed.options;
     // The bytes of the name as given, whatever their encoding.
     const QString out = DecodeFileName(QByteArrayView(o.out.data(), qsizetype(o.out.size())));
     TableTextAppender appender;
-    if (!out.isEmpty() && !IsXmlFileName(out)) {
+    TableCsvAppender csvAppender;
+    if (!out.isEmpty() && IsCsvFileName(out)) {
+        if (!csvAppender.open(out))
+            return Fail(2,
+                        "cannot write '" + o.out + "': " + csvAppender.errorString().toStdString());
+        QObject::connect(&csvAppender, &TableCsvAppender::writeFailed, [&](const QString& reason) {
+            std::fprintf(stderr, "orvex-log: writing '%s' failed: %s\n", o.out.c_str(),
+                         qPrintable(reason));
+        });
+        csvAppender.follow(logger.table());
+    } else if (!out.isEmpty() && !IsXmlFileName(out)) {
         if (!appender.open(out))
             return Fail(2, "cannot write '" + o.out + "': " + appender.errorString().toStdString());
         QObject::connect(&appender, &TableTextAppender::writeFailed, [&](const QString& reason) {
@@ -246,6 +258,9 @@ int main(int argc, char** argv) {
     } else if (appender.isOpen()) {
         if (appender.failed() && status == 0) status = 1;
         appender.close();
+    } else if (csvAppender.isOpen()) {
+        if (csvAppender.failed() && status == 0) status = 1;
+        csvAppender.close();
     }
     if (!o.report.empty()) {
         const std::string error = WriteLogReport(logger.table(), o.report);

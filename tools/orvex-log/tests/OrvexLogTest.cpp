@@ -5,6 +5,7 @@
 #include "tools/orvex-log/SampleStream.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -15,6 +16,7 @@
 
 #include <fcntl.h>
 #include <limits>
+#include <regex>
 #include <spawn.h>
 #include <string>
 #include <sys/stat.h>
@@ -34,12 +36,13 @@ struct RunResult {
 };
 
 RunResult RunLog(const QStringList& args, const QByteArray& stdinBytes = {},
-                 const QString& lcAll = QStringLiteral("C")) {
+                 const QString& lcAll = QStringLiteral("C"), const QString& tz = QString()) {
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.remove("LANG");
     env.remove("LC_NUMERIC");
     env.insert("LC_ALL", lcAll);
+    if (!tz.isEmpty()) env.insert("TZ", tz);
     p.setProcessEnvironment(env);
     p.start(QStringLiteral(ORVEX_LOG_PATH), args);
     RunResult r;
@@ -83,7 +86,20 @@ const std::string kOverloadLine =
     R"("function":"DC","range":"AUTO","point":1,"sign":"-","digits":["","0","@","",""],)"
     R"("lit":["LcdAuto","LcdDc1","LcdFH","LcdP1","LcdV"],"bar":22,"verdict":"Fail","recorded":true,"no":2})";
 
-std::vector<std::string> Lines(const std::string& text) {
+// The keys every line ends with: the moment, the readable unit and the base value.
+const std::regex kDatedTail(R"(,"time":"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d\d:\d\d",)"
+                            R"("unit_text":"[^"]*","base_value":(null|-?\d+(\.\d+)?),)"
+                            R"("base_unit":(null|"[^"]*")\}$)");
+
+// A line without its dated tail when the tail has the expected form; else unchanged.
+std::string Undated(const std::string& line) {
+    const std::size_t at = line.rfind(",\"time\":");
+    if (at == std::string::npos || !std::regex_match(line.substr(at), kDatedTail)) return line;
+    return line.substr(0, at) + "}";
+}
+
+// Lines as written.
+std::vector<std::string> RawLines(const std::string& text) {
     std::vector<std::string> lines;
     std::size_t start = 0;
     while (start < text.size()) {
@@ -95,6 +111,14 @@ std::vector<std::string> Lines(const std::string& text) {
         lines.push_back(text.substr(start, end - start));
         start = end + 1;
     }
+    return lines;
+}
+
+// Lines with their dated tails taken off (see DatedKeysCloseEveryLine).
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines = RawLines(text);
+    for (std::string& line : lines)
+        line = Undated(line);
     return lines;
 }
 
@@ -311,6 +335,89 @@ TEST(OrvexLog, OutWritesTheRecordTable) {
 
     const RunResult unwritable = RunLog({"--sample", "--out", dir.filePath("missing/t.txt")});
     EXPECT_EQ(unwritable.exitCode, 2);
+}
+
+namespace {
+
+// The "time" of a line, empty when it has none.
+std::string TimeOf(const std::string& line) {
+    std::smatch m;
+    static const std::regex time(R"re("time":"([^"]+)")re");
+    return std::regex_search(line, m, time) ? m[1].str() : std::string();
+}
+
+std::string Tail(const std::string& line) {
+    const std::size_t at = line.find(",\"unit_text\":");
+    return at == std::string::npos ? line : line.substr(at);
+}
+
+} // namespace
+
+// Every line ends with when the frame came (local time with its UTC offset),
+// the readable unit and the reading in the base unit; the older keys stay as
+// they were.
+TEST(OrvexLog, DatedKeysCloseEveryLine) {
+    const qint64 before = QDateTime::currentSecsSinceEpoch();
+    // A zone 5 h 45 min ahead of UTC, as a POSIX rule.
+    const RunResult r =
+        RunLog({"--input", "-"}, MixedInput(), QStringLiteral("C"), QStringLiteral("XYZ-5:45"));
+    const qint64 after = QDateTime::currentSecsSinceEpoch();
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::vector<std::string> lines = RawLines(r.out);
+    ASSERT_EQ(lines.size(), 2u) << r.out;
+    EXPECT_EQ(Undated(lines[0]), kWorkedLine);
+    EXPECT_EQ(Undated(lines[1]), kOverloadLine);
+    for (const std::string& line : lines) {
+        const std::string time = TimeOf(line);
+        ASSERT_EQ(time.size(), 25u) << line;
+        EXPECT_EQ(time.substr(19), "+05:45");
+        const QDateTime moment = QDateTime::fromString(QString::fromStdString(time), Qt::ISODate);
+        ASSERT_TRUE(moment.isValid()) << time;
+        EXPECT_GE(moment.toSecsSinceEpoch(), before);
+        EXPECT_LE(moment.toSecsSinceEpoch(), after);
+    }
+    EXPECT_EQ(Tail(lines[0]), R"(,"unit_text":"V","base_value":1.2345,"base_unit":"V"})");
+    EXPECT_EQ(Tail(lines[1]), R"(,"unit_text":"V","base_value":null,"base_unit":null})");
+
+    // A German locale's decimal comma stays in "value"; the base value is a JSON number.
+    QByteArray in = "\n";
+    in += Bytes(EncodePacket(Fields(0, {1, 2, 3, 4, 5}, 11, 0, 0xA)));
+    in += Bytes(EncodePacket(Fields(0, {0, 1, 2, 3, 4}, 13, 0, 0xA)));
+    in += Bytes(EncodePacket(Fields(1, {0, 1, 2, 3, 4}, 3, 0, 0x2)));
+    const RunResult de = RunLog({"--input", "-"}, in, QStringLiteral("de_DE.UTF-8"));
+    ASSERT_EQ(de.exitCode, 0) << de.err;
+    const std::vector<std::string> deLines = RawLines(de.out);
+    ASSERT_EQ(deLines.size(), 3u) << de.out;
+    EXPECT_NE(deLines[0].find(R"("value":"1,2345")"), std::string::npos) << deLines[0];
+    EXPECT_EQ(Tail(deLines[0]), R"(,"unit_text":"V","base_value":1.2345,"base_unit":"V"})");
+    EXPECT_EQ(Tail(deLines[1]), R"(,"unit_text":"µA","base_value":0.00001234,"base_unit":"A"})");
+    EXPECT_EQ(Tail(deLines[2]), R"(,"unit_text":"kΩ","base_value":123.4,"base_unit":"Ω"})");
+}
+
+// --out FILE.csv: the comma-separated table, row by row, with the times of the
+// lines and "." as the decimal mark whatever the locale.
+TEST(OrvexLog, OutWritesCsv) {
+    QTemporaryDir dir;
+    const QString csv = dir.filePath("table.csv");
+    const RunResult r =
+        RunLog({"--input", "-", "--out", csv}, MixedInput(), QStringLiteral("de_DE.UTF-8"));
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::vector<std::string> lines = RawLines(r.out);
+    ASSERT_EQ(lines.size(), 2u) << r.out;
+    QFile file(csv);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const std::string expected =
+        "No,Timestamp,Function,Value,Unit,Judge,Base value,Base unit,Overload\r\n"
+        "1," +
+        TimeOf(lines[0]) +
+        ",DC,1.2345,V,Pass,1.2345,V,\r\n"
+        "2," +
+        TimeOf(lines[1]) + ",DC,,V,Fail,,,1\r\n";
+    EXPECT_EQ(file.readAll().toStdString(), expected);
+
+    const RunResult unwritable = RunLog({"--sample", "--out", dir.filePath("missing/t.csv")});
+    EXPECT_EQ(unwritable.exitCode, 2);
+    EXPECT_NE(unwritable.err.find("cannot write"), std::string::npos) << unwritable.err;
 }
 
 namespace {

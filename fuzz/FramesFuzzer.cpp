@@ -1,8 +1,9 @@
 // The road of a packet without a window: raw bytes through the packet assembler,
 // the decoder, the limit judge, the recording gates and the logger's JSON line.
 //
-// Input: four bytes of choices (record limit, repeat filter, sampling interval,
-// decimal separator, how the bytes are cut into runs), then the received bytes.
+// Input: eight bytes of choices (record limit, repeat filter, sampling interval,
+// decimal separator, how the bytes are cut into runs, the moment and its UTC
+// offset), then the received bytes.
 // Checked: every frame handed on passes the frame check; a decoded reading is
 // consistent; the table gets exactly the rows the gates say, numbered in order,
 // never more than the limit; every JSON line is one valid JSON object.
@@ -12,6 +13,7 @@
 #include "protocol/PacketAssembler.h"
 #include "recording/LimitJudge.h"
 #include "recording/RecordTable.h"
+#include "recording/RecordTimestamp.h"
 #include "recording/Recorder.h"
 #include "tools/orvex-log/ReadingJson.h"
 
@@ -26,6 +28,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint8_t flags = in.Byte();
     const std::uint8_t intervalByte = in.Byte();
     const std::uint8_t runByte = in.Byte();
+    // A moment within about 2600 years of 1970, an offset of up to +-32 hours
+    // (more than the table accepts: such a moment has no date).
+    std::int32_t moment = in.Byte();
+    moment = (moment << 8) | in.Byte();
+    moment = (moment << 8) | in.Byte();
+    if (moment & 0x800000) moment -= 0x1000000;
+    const int offsetMinutes = (int(in.Byte()) - 128) * 15;
+    const RecordTimestamp stamp =
+        RecordTimestamp::Of(std::int64_t(moment) * 10000000, offsetMinutes);
+    const QString isoTime = IsoTimestampText(stamp);
 
     const QString separator = in.Bit(flags, 2)   ? QStringLiteral(",")
                               : in.Bit(flags, 3) ? QString()
@@ -69,6 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         input.repeatSetChecked = repeat;
         input.recordSITimeText = QString::number(intervalByte % 4);
         input.timeText = QStringLiteral("12:34:56");
+        input.timestamp = stamp;
         const int before = table.rowCount();
         const QString lastKey = recorder.lastRecordKey;
         const RecordOutcome outcome = recorder.INDataToTable(input);
@@ -80,6 +93,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             FUZZ_CHECK(table.Text(outcome.no - 1, FieldValue) ==
                            r.valueText.left(RecordTable::kTextWidth),
                        frame.toStdString());
+            FUZZ_CHECK(table.Timestamp(outcome.no - 1) == stamp, isoTime.toStdString());
         } else if (!repeat && outcome.feedChart) {
             FUZZ_CHECK(lastKey == r.valueText + r.functionText + r.unitText + r.rangeModeText,
                        frame.toStdString());
@@ -87,9 +101,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(recorder.recordCount <= recorder.recordLimit, frame.toStdString());
 
         const std::string line =
-            ReadingJson(frame, r, RecordingJson{input.verdictText, outcome.appended, outcome.no});
+            ReadingJson(frame, r, RecordingJson{input.verdictText, outcome.appended, outcome.no},
+                        DatedJson{isoTime, separator});
         FUZZ_CHECK(fuzz::JsonChecker::IsValue(line), line);
         FUZZ_CHECK(line.find('\n') == std::string::npos, line);
+        if (stamp.valid) {
+            const auto parsed = ParseIsoTimestamp(isoTime);
+            FUZZ_CHECK(parsed && *parsed == stamp, isoTime.toStdString());
+        }
 
         // The sampling countdown runs down between some frames.
         if (sampling && (frames & 3) == 0) recorder.TrecordTimer(true);

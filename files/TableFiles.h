@@ -109,7 +109,9 @@ void AppendTextLine(QByteArray& out, const RecordTable& table, int row);
 // cancelled text load leaves the table as it was. Afterwards the current row is
 // the last row appended.
 // XML: replaces the table only when the whole file was understood; on failure or
-// cancel the table is unchanged. Afterwards the current row is the first row.
+// cancel the table is unchanged. Rows recorded while the load runs (the progress
+// callback may run the event loop) are kept, after the rows of the file.
+// Afterwards the current row is the first row.
 FileResult LoadDataFile(const QString& fileName, RecordTable& table,
                         const ProgressCallback& progress = {});
 

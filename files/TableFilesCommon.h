@@ -20,16 +20,20 @@ inline void AppendInt(QByteArray& out, std::int32_t v) {
     out.append(buf, res.ptr - buf);
 }
 
-// Characters of the table are written as single bytes; what has no single-byte
-// form becomes "?".
+// Characters of the table are written as single bytes; a character that has no
+// single-byte form becomes one "?" (also one above U+FFFF, two UTF-16 units).
 inline void AppendLatin1(QByteArray& out, QStringView s) {
     const qsizetype base = out.size();
     out.resize(base + s.size());
     char* dst = out.data() + base;
-    for (QChar c : s) {
-        const char16_t u = c.unicode();
+    for (qsizetype i = 0; i < s.size(); ++i) {
+        const char16_t u = s[i].unicode();
+        if (QChar::isHighSurrogate(u) && i + 1 < s.size() &&
+            QChar::isLowSurrogate(s[i + 1].unicode()))
+            ++i;
         *dst++ = u > 0xFF ? '?' : static_cast<char>(u);
     }
+    out.resize(dst - out.constData());
 }
 
 // Decimal 32-bit integer with an optional sign; nothing else.
@@ -53,7 +57,10 @@ inline bool ParseInt32(const char* b, const char* e, std::int32_t& out) {
     return true;
 }
 
-// Moves the rows gathered in `staging` behind the rows of `table`.
+// Moves the rows gathered in `staging` behind the rows of `table`, all at once:
+// an empty table takes them over, any other gets them appended in one step (one
+// signal for the grid, however many rows), so even millions of rows keep the
+// window and the link waiting only a moment.
 inline void MoveRows(RecordTable& staging, RecordTable& table) {
     const int count = staging.rowCount();
     if (count == 0) return;
@@ -62,8 +69,7 @@ inline void MoveRows(RecordTable& staging, RecordTable& table) {
         table.setCurrentRow(table.rowCount() - 1);
         return;
     }
-    for (int row = 0; row < count; ++row)
-        table.Append(staging.Row(row));
+    table.AppendRows(staging);
     staging.Empty();
 }
 

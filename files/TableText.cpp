@@ -53,10 +53,13 @@ void AppendTextItem(QByteArray& out, QStringView text) {
         return;
     }
     out.append('"');
-    for (QChar c : t) {
-        if (c == QLatin1Char('"')) out.append('"');
-        AppendLatin1(out, QStringView(&c, 1));
+    // The runs between double quotes as they are, each quote doubled.
+    qsizetype from = 0;
+    for (qsizetype at; (at = t.indexOf(QLatin1Char('"'), from)) >= 0; from = at + 1) {
+        AppendLatin1(out, t.sliced(from, at - from));
+        out.append("\"\"", 2);
     }
+    AppendLatin1(out, t.sliced(from));
     out.append('"');
 }
 

@@ -4,7 +4,6 @@
 #include "link/ConnectionControl.h"
 
 #include <QApplication>
-#include <QFont>
 #include <QScreen>
 #include <QStyle>
 #include <QTimer>
@@ -37,8 +36,6 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     // The window caption carries the program's title.
     QApplication::setApplicationDisplayName(QString());
-    QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
-                               {QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
 
     orvex::WindowOptions options;
     bool quitWhenShown = false;

@@ -254,7 +254,7 @@ FileResult LoadTableText(QByteArrayView bytes, RecordTable& table,
     }
 
     result.rows = staging.rowCount();
-    MoveRows(staging, table);
+    MoveRows(staging, table, progress, total);
     if (result.ok() && progress) progress(total, total);
     return result;
 }
@@ -280,15 +280,19 @@ bool TableTextAppender::open(const QString& fileName) {
         emit writeFailed(error_);
         return false;
     }
-    return writeAll(QByteArray(kHeader));
+    size_ = 0;
+    return writeAll(QByteArray(kHeader), {qsizetype(sizeof kHeader - 1)});
 }
 
 bool TableTextAppender::appendRows(const RecordTable& table, int first, int last) {
     if (fd_ < 0 || failed_) return false;
     QByteArray lines;
-    for (int row = std::max(first, 0); row <= last && row < table.rowCount(); ++row)
+    std::vector<qsizetype> rowEnds;
+    for (int row = std::max(first, 0); row <= last && row < table.rowCount(); ++row) {
         AppendTextLine(lines, table, row);
-    return writeAll(lines);
+        rowEnds.push_back(lines.size());
+    }
+    return writeAll(lines, rowEnds);
 }
 
 void TableTextAppender::follow(const RecordTable& table) {
@@ -305,23 +309,13 @@ void TableTextAppender::close() {
     }
 }
 
-bool TableTextAppender::writeAll(const QByteArray& bytes) {
-    const char* data = bytes.constData();
-    std::size_t size = static_cast<std::size_t>(bytes.size());
-    while (size > 0) {
-        const ssize_t n = ::write(fd_, data, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            failed_ = true;
-            error_ = QStringLiteral("%1: %2").arg(
-                fileName_, QString::fromLocal8Bit(strerror(n < 0 ? errno : EIO)));
-            emit writeFailed(error_);
-            return false;
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
+bool TableTextAppender::writeAll(const QByteArray& bytes, const std::vector<qsizetype>& rowEnds) {
+    const int err = detail::AppendRowsToFile(fd_, bytes, rowEnds, size_);
+    if (err == 0) return true;
+    failed_ = true;
+    error_ = QStringLiteral("%1: %2").arg(fileName_, QString::fromLocal8Bit(strerror(err)));
+    emit writeFailed(error_);
+    return false;
 }
 
 } // namespace orvex

@@ -2,12 +2,24 @@
 // text file, rows recorded during an XML load, characters above U+FFFF, packets
 // declaring many fields.
 
+#include "files/TableCsv.h"
 #include "files/TableFiles.h"
 #include "recording/Recorder.h"
 
+#include <QFile>
 #include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <csignal>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 using namespace orvex;
 
@@ -178,4 +190,134 @@ TEST(LoadFaults, PacketWithManyFieldDeclarations) {
         EXPECT_FALSE(table.Has(row, FieldValue));
         EXPECT_FALSE(table.Has(row, FieldTime));
     }
+}
+
+namespace {
+
+// Sets the file size limit of this process for the life of the object: a write
+// that crosses it stops part-way and the next one fails, as on a full disk.
+class FileSizeLimit {
+  public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        ::getrlimit(RLIMIT_FSIZE, &saved_);
+        previous_ = std::signal(SIGXFSZ, SIG_IGN);
+        struct rlimit small = saved_;
+        small.rlim_cur = bytes;
+        ok_ = ::setrlimit(RLIMIT_FSIZE, &small) == 0;
+    }
+    ~FileSizeLimit() {
+        ::setrlimit(RLIMIT_FSIZE, &saved_);
+        std::signal(SIGXFSZ, previous_);
+    }
+    bool ok() const { return ok_; }
+
+  private:
+    struct rlimit saved_ {};
+    void (*previous_)(int) = nullptr;
+    bool ok_ = false;
+};
+
+QByteArray ReadAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+} // namespace
+
+// A logger's file on a full disk (the file size limit stands in for it) ends with
+// its last complete row: the row that did not fit is cut away before the error
+// is reported, so the file loads back without a broken row.
+TEST(LoadFaults, AppendersOnAFullDiskKeepOnlyCompleteRows) {
+    QTemporaryDir dir;
+    RecordTable table;
+    Fill(table, 40);
+    for (const bool csv : {false, true}) {
+        for (const bool batch : {false, true}) {
+            SCOPED_TRACE(std::string(csv ? "csv" : "text") + (batch ? ", rows in one batch" : ""));
+            const QString path = dir.filePath(csv ? "log.csv" : "log.txt");
+            TableTextAppender text;
+            TableCsvAppender comma;
+            QSignalSpy failed(csv ? static_cast<QObject*>(&comma) : &text,
+                              SIGNAL(writeFailed(QString)));
+            {
+                FileSizeLimit limit(700);
+                ASSERT_TRUE(limit.ok());
+                ASSERT_TRUE(csv ? comma.open(path) : text.open(path));
+                if (batch) {
+                    EXPECT_FALSE(csv ? comma.appendRows(table, 0, 39)
+                                     : text.appendRows(table, 0, 39));
+                } else {
+                    bool all = true;
+                    for (int row = 0; row < 40 && all; ++row)
+                        all = csv ? comma.appendRows(table, row, row)
+                                  : text.appendRows(table, row, row);
+                    EXPECT_FALSE(all);
+                }
+                text.close();
+                comma.close();
+            }
+            EXPECT_EQ(failed.count(), 1);
+            EXPECT_TRUE(csv ? comma.failed() : text.failed());
+            const QByteArray bytes = ReadAll(path);
+            EXPECT_GT(bytes.size(), 100);
+            EXPECT_LE(bytes.size(), 700);
+            EXPECT_TRUE(bytes.endsWith("\r\n")) << bytes.right(40).toStdString();
+            RecordTable back;
+            const FileResult r = csv ? LoadTableCsv(bytes, back) : LoadTableText(bytes, back);
+            EXPECT_TRUE(r.ok()) << r.error.toStdString();
+            ASSERT_GT(back.rowCount(), 0);
+            EXPECT_LT(back.rowCount(), 40);
+            const QByteArray whole = csv ? TableCsvBytes(table, back.rowCount())
+                                         : TableTextBytes(table, back.rowCount());
+            EXPECT_EQ(bytes, whole);
+        }
+    }
+}
+
+// Opening never waits: a named pipe nobody writes to, or a device, is refused at
+// once when loading, and a pipe nobody reads is refused at once when saving.
+TEST(LoadFaults, PipesAndDevicesNeverHoldTheCaller) {
+    QTemporaryDir dir;
+    const QString pipe = dir.filePath("pipe.xls");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+
+    RecordTable table;
+    Fill(table, 2);
+    const QByteArray before = TableTextBytes(table);
+    for (const QString& name : {pipe, QStringLiteral("/dev/null"), dir.path()}) {
+        std::atomic<bool> done{false};
+        FileResult r;
+        std::thread load([&] {
+            r = LoadDataFile(name, table);
+            done = true;
+        });
+        const bool finished = QTest::qWaitFor([&] { return done.load(); }, 10000);
+        if (!finished) {
+            // Free the waiting open() so the test can end, then report.
+            const int fd = ::open(QFile::encodeName(pipe).constData(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0) ::close(fd);
+        }
+        load.join();
+        EXPECT_TRUE(finished) << name.toStdString();
+        EXPECT_TRUE(r.failed()) << name.toStdString();
+    }
+    EXPECT_EQ(TableTextBytes(table), before);
+
+    std::atomic<bool> saved{false};
+    FileResult s;
+    std::thread save([&] {
+        RecordTable scratch;
+        Fill(scratch, 2);
+        s = SaveTable(scratch, pipe);
+        saved = true;
+    });
+    const bool finished = QTest::qWaitFor([&] { return saved.load(); }, 10000);
+    if (!finished) {
+        const int fd = ::open(QFile::encodeName(pipe).constData(), O_RDONLY | O_NONBLOCK);
+        QTest::qWait(500);
+        if (fd >= 0) ::close(fd);
+    }
+    save.join();
+    EXPECT_TRUE(finished);
+    EXPECT_TRUE(s.failed());
 }

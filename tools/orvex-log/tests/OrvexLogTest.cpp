@@ -6,6 +6,7 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -14,11 +15,13 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <fcntl.h>
 #include <limits>
 #include <regex>
 #include <spawn.h>
 #include <string>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -520,10 +523,43 @@ TEST(OrvexLog, WriteErrorsOnStandardOutputFailTheRun) {
 TEST(OrvexLog, FileNamesKeepTheirBytes) {
     QTemporaryDir dir;
     const std::string base = QFile::encodeName(dir.path()).toStdString() + "/";
-    const std::string text = base + "\xe9t\xe9.txt";
-    EXPECT_EQ(RunLogRaw({"--sample", "--out", text}), 0);
-    off_t size = 0;
-    EXPECT_TRUE(FileExists(text, &size));
-    EXPECT_GT(size, 29);
-    EXPECT_FALSE(FileExists(base + "\xef\xbf\xbdt\xef\xbf\xbd.txt"));
+    for (const char* suffix : {".txt", ".csv", ".xml"}) {
+        const std::string name = base + "\xe9t\xe9" + suffix;
+        const std::string report = base + "r\xe9port\xff.pdf";
+        EXPECT_EQ(RunLogRaw({"--sample", "--out", name, "--report", report}), 0) << suffix;
+        off_t size = 0;
+        EXPECT_TRUE(FileExists(name, &size)) << suffix;
+        EXPECT_GT(size, 29) << suffix;
+        EXPECT_TRUE(FileExists(report, &size));
+        EXPECT_GT(size, 1000);
+        ::unlink(report.c_str());
+    }
+    // Nothing was written under the name Qt would have made of those bytes.
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).filter(QChar(0xFFFD)), QStringList());
+}
+
+// On a full disk (the file size limit stands in for it) the logger's table file
+// ends with its last complete row, and the run fails with the reason.
+TEST(OrvexLog, FullDiskLeavesOnlyCompleteRows) {
+    QTemporaryDir dir;
+    for (const char* name : {"log.txt", "log.csv"}) {
+        const QString path = dir.filePath(QString::fromLatin1(name));
+        QProcess p;
+        p.setChildProcessModifier([] {
+            struct rlimit limit {};
+            ::getrlimit(RLIMIT_FSIZE, &limit);
+            limit.rlim_cur = 300;
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+            ::signal(SIGXFSZ, SIG_IGN);
+        });
+        p.start(QStringLiteral(ORVEX_LOG_PATH), {"--sample", "--out", path});
+        ASSERT_TRUE(p.waitForFinished(30000));
+        EXPECT_EQ(p.exitCode(), 1) << name;
+        EXPECT_TRUE(p.readAllStandardError().contains("File too large")) << name;
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        const QByteArray bytes = f.readAll();
+        EXPECT_GT(bytes.size(), 100) << name;
+        EXPECT_TRUE(bytes.endsWith("\r\n")) << name << ": " << bytes.right(30).toStdString();
+    }
 }

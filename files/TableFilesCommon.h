@@ -90,7 +90,7 @@ inline int AppendRowsToFile(int fd, const QByteArray& bytes, const std::vector<q
 }
 
 // Rows moved between two progress calls when a load appends to a used table.
-inline constexpr int kMoveSlice = 1 << 18;
+inline constexpr int kMoveSlice = 1 << 16;
 
 // Moves the rows gathered in `staging` behind the rows of `table`. An empty table
 // takes them over at once; any other gets them appended in slices of kMoveSlice

@@ -6,6 +6,7 @@
 
 #include "fuzz/FuzzSupport.h"
 #include "tools/orvex-log/LogOptions.h"
+#include "tools/orvex-log/RunDeadline.h"
 
 #include <cmath>
 #include <cstdint>
@@ -43,7 +44,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(o.limit >= 0 && o.limit <= 10000000, line);
     FUZZ_CHECK(o.interval >= -1, line);
     FUZZ_CHECK(o.frames == -1 || o.frames >= 1, line);
-    FUZZ_CHECK(o.seconds == -1 || (std::isfinite(o.seconds) && o.seconds > 0), line);
+    FUZZ_CHECK(o.seconds == -1 ||
+                   (std::isfinite(o.seconds) && o.seconds > 0 && o.seconds <= kMaxLogSeconds),
+               line);
+    if (o.seconds > 0) {
+        // The deadline of the run, however long, in milliseconds a timer can wait out.
+        const qint64 ms = TRunDeadline::Milliseconds(o.seconds);
+        FUZZ_CHECK(ms >= 1 && TRunDeadline::StepMs(ms) >= 1 &&
+                       TRunDeadline::StepMs(ms) <= TRunDeadline::kMaxStepMs,
+                   line);
+    }
     const bool live = !o.port.empty() || o.com != 0;
     FUZZ_CHECK(live || (o.frames == -1 && o.seconds == -1), line);
     return 0;

@@ -35,6 +35,7 @@ struct ProtocolState {
 // sampleCountdown), and the verdict of the last frame.
 struct RecordingState {
     RecordTable cds1;
+    bool cds1Open = false; // opened by FormCreate, closed by the quit paths
     TRecorder recorder{&cds1};
     QString verdictText;
 };

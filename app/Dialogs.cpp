@@ -38,6 +38,15 @@ class TQtDialogs final : public IDialogs {
         dialog.setFileMode(QFileDialog::AnyFile);
         dialog.setOption(QFileDialog::DontConfirmOverwrite, !r.confirmOverwrite);
         if (!r.defaultSuffix.isEmpty()) dialog.setDefaultSuffix(r.defaultSuffix);
+        if (r.suffixForFilter) {
+            // The suffix follows the chosen type, before the dialog adds it to a bare
+            // name and asks whether to replace an existing file of that name.
+            const auto follow = [&dialog, &r](const QString& filter) {
+                dialog.setDefaultSuffix(r.suffixForFilter(filter));
+            };
+            QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, follow);
+            follow(dialog.selectedNameFilter());
+        }
         if (!r.initialName.isEmpty()) dialog.selectFile(r.initialName);
         if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
         return dialog.selectedFiles().constFirst();

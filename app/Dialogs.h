@@ -5,6 +5,8 @@
 
 #include <QString>
 
+#include <functional>
+
 class QPrinter;
 class QWidget;
 
@@ -14,6 +16,9 @@ struct FileDialogRequest {
     QString caption;
     QString filter;        // Qt filter syntax: "Text (*.ext);;Other (*.x)"
     QString defaultSuffix; // without the dot, empty for none
+    // Save dialogs: the suffix a name typed without an extension gets for the type
+    // chosen in the dialog (empty function: always defaultSuffix).
+    std::function<QString(const QString& chosenFilter)> suffixForFilter;
     bool confirmOverwrite = true;
     QString initialName;
 };

@@ -23,7 +23,6 @@
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QProgressDialog>
-#include <QProxyStyle>
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QScreen>
@@ -49,22 +48,20 @@ QFont PixelFont(const QString& family, int pixels, bool bold = false, bool itali
     return f;
 }
 
-// The grid's cells keep one pixel of margin instead of the style's three.
-class TNarrowCellStyle : public QProxyStyle {
-  public:
-    TNarrowCellStyle() : QProxyStyle(QApplication::style()->name()) {}
-    int pixelMetric(PixelMetric metric, const QStyleOption* option,
-                    const QWidget* widget) const override {
-        if (metric == PM_FocusFrameHMargin) return 0;
-        return QProxyStyle::pixelMetric(metric, option, widget);
-    }
-};
-
 QFont WindowFont() {
     return PixelFont(QStringLiteral("MS Sans Serif"), 11, true);
 }
 QFont ArialFont(int pixels, bool bold = false, bool italic = false) {
     return PixelFont(QStringLiteral("Arial"), pixels, bold, italic);
+}
+
+// Shows or hides a control.  Hiding the one with the keyboard focus (or a panel
+// holding it) takes the focus away instead of letting Qt pass it to the next
+// control, which would select all of an edit's text.
+void SetVisibleKeepingFocus(QWidget* widget, bool visible) {
+    QWidget* focus = QApplication::focusWidget();
+    if (!visible && focus && (focus == widget || widget->isAncestorOf(focus))) focus->clearFocus();
+    widget->setVisible(visible);
 }
 
 template <typename W> W* Place(QWidget* parent, const QString& name, int x, int y, int w, int h) {
@@ -148,6 +145,10 @@ TFCOMM::TFCOMM(const WindowOptions& options, QWidget* parent)
     InitAppResources();
     InitLinkPictures();
     RegisterLcdFont();
+    // The layout's fonts where this system lacks them: "MS Sans Serif" becomes a
+    // sans-serif of similar width ("Arial" finds its metric twin by itself).
+    QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
+                               {QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
     setFont(WindowFont());
     setWindowIcon(QIcon(QStringLiteral(":/app/icons/window.svg")));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -185,12 +186,6 @@ TFCOMM::TFCOMM(const WindowOptions& options, QWidget* parent)
     Data1 = new TRecordGridModel(&state_.recording.cds1, this);
     Data1->setObjectName(QStringLiteral("Data1"));
     SetupRecordGrid(DBGrid1, Data1);
-    // Cells with the narrow margins of the classic grid, so a time of day fits its
-    // 50 pixels.
-    auto* gridStyle = new TNarrowCellStyle;
-    gridStyle->setParent(DBGrid1);
-    DBGrid1->setStyle(gridStyle);
-    DBGrid1->setTextElideMode(Qt::ElideNone);
 
     Trecord = new QTimer(this);
     Trecord->setObjectName(QStringLiteral("Trecord"));
@@ -340,12 +335,14 @@ void TFCOMM::BuildJudgePanel(QWidget* client) {
     judge->setPalette(judgePal);
     judge->setText(QString());
 
-    // The link lamp: a computer beside a meter, screens lit or dark.
-    CONok = Place<QLabel>(Panel4, QStringLiteral("CONok"), 342, 5, 26, 24);
-    CONok->setPixmap(QIcon(CONokPicturePath()).pixmap(QSize(26, 24)));
+    // The link lamp: a computer beside a meter, screens lit or dark.  24 pixels
+    // wide, so that at its places it stays clear of the panel's edge.
+    const QSize lamp(24, 24);
+    CONok = Place<QLabel>(Panel4, QStringLiteral("CONok"), 342, 5, lamp.width(), lamp.height());
+    CONok->setPixmap(QIcon(CONokPicturePath()).pixmap(lamp));
     CONok->hide();
-    CONokN = Place<QLabel>(Panel4, QStringLiteral("CONokN"), 344, 5, 26, 24);
-    CONokN->setPixmap(QIcon(CONokNPicturePath()).pixmap(QSize(26, 24)));
+    CONokN = Place<QLabel>(Panel4, QStringLiteral("CONokN"), 344, 5, lamp.width(), lamp.height());
+    CONokN->setPixmap(QIcon(CONokNPicturePath()).pixmap(lamp));
 }
 
 void TFCOMM::BuildChartToolbar(QWidget* client) {
@@ -357,6 +354,7 @@ void TFCOMM::BuildChartToolbar(QWidget* client) {
     BtFill->setFont(PixelFont(QStringLiteral("MS Sans Serif"), 13));
     BtFill->setProperty("hint", QStringLiteral("Graphic Fill"));
     BtFill->setAutoFillBackground(true);
+    BtFill->setBackgroundRole(QPalette::Window); // a button would fill with its Button colour
     QPalette fillPal = BtFill->palette();
     fillPal.setColor(QPalette::Window, silver);
     BtFill->setPalette(fillPal);
@@ -393,11 +391,10 @@ void TFCOMM::BuildChartToolbar(QWidget* client) {
 }
 
 void TFCOMM::BuildRecordToolbar(QWidget* client) {
-    // The toolbar's check boxes use the regular weight, a little smaller than the
-    // window font so that the interval edit covers the gap in its caption.
+    // The toolbar's check boxes use the window font at regular weight; the interval
+    // edit covers the gap in the caption of RecordSI, "'S" follows it.
     QFont regular = font();
     regular.setBold(false);
-    regular.setPixelSize(10);
     RepeatSet =
         Check(client, QStringLiteral("RepeatSet"), QStringLiteral("Repeat"), 1, 210, 54, 20, true);
     RepeatSet->setFont(regular);
@@ -405,7 +402,10 @@ void TFCOMM::BuildRecordToolbar(QWidget* client) {
     RecordSI = Check(client, QStringLiteral("RecordSI"),
                      QStringLiteral("Sampling Interval           'S"), 55, 210, 143, 20, false);
     RecordSI->setFont(regular);
-    RepeatSet->setFont(regular);
+    auto* classic = new TClassicCheckStyle;
+    classic->setParent(client);
+    RepeatSet->setStyle(classic);
+    RecordSI->setStyle(classic);
     RecordSITime =
         Edit(client, QStringLiteral("RecordSITime"), QStringLiteral("10"), 157, 210, 27, 21);
     RecordSITime->raise();
@@ -528,6 +528,7 @@ void TFCOMM::FormCreate() {
     state_.protocol.measurement = MeasurementTracker{};
     // 5. The record table, empty; 6. the numbering and the record limit.
     state_.recording.cds1.Empty();
+    state_.recording.cds1Open = true;
     state_.recording.recorder.nextRecordNo = 1;
     ChooseRecordLimit(kDefaultRecordLimitItem);
     // 7. The series selector and the series shown.
@@ -542,7 +543,13 @@ void TFCOMM::FormCreate() {
 void TFCOMM::ApplyMeterProfile() {
     state_.profile = MeterProfile{};
     state_.protocol.measurement.previousUnitText = QStringLiteral("113");
+    // The variant switch: checked, the port's bytes go to the packet assembler (an
+    // error they raise is shown like that of any other handler); cleared, the port
+    // has no receive handler.
+    COMM2_->OnReceiveData = nullptr;
     if (IFOrvex->isChecked()) {
+        COMM2_->OnReceiveData = [this](TSerialPortDriver* sender, const std::uint8_t* data,
+                                       int size) { OrvexDATA(sender, data, size); };
         setWindowTitle(kTitle);
         state_.profile.profileCode = QStringLiteral("22");
     }
@@ -563,10 +570,18 @@ void TFCOMM::BitBtn1Click() {
                             QStringLiteral("Are you sure that you want to quit this application?")))
         return;
     emit terminationRequested();
+    CloseRecordTable();
 }
 
 void TFCOMM::BtExit1Click() {
+    CloseRecordTable();
     emit terminationRequested();
+}
+
+void TFCOMM::CloseRecordTable() {
+    // A closed table lets go of its rows and records nothing more.
+    state_.recording.cds1Open = false;
+    state_.recording.cds1.Empty();
 }
 
 void TFCOMM::ReplaceEditText(QLineEdit* edit, const QString& text, int selStart, int selLength) {
@@ -643,6 +658,7 @@ void TFCOMM::JudgeReading() {
 }
 
 void TFCOMM::INDataToTable() {
+    if (!state_.recording.cds1Open) return;
     RecordInput in;
     in.SetReading(state_.protocol.reading);
     in.verdictText = state_.recording.verdictText;
@@ -718,6 +734,9 @@ void TFCOMM::ConnectLink(const WindowOptions& options) {
                 connection_->COM41Click();
                 break;
             }
+            // The item unchecked itself if it was the checked one, and the view
+            // state did not change: show it again.
+            ShowLinkView(connection_->view());
         });
         On(control<TClickPanel>(QStringLiteral("BtCOM%1").arg(i + 1)), &TClickPanel::clicked,
            [this, i] { connection_->BtCOMClick(i); });
@@ -736,11 +755,7 @@ void TFCOMM::ConnectLink(const WindowOptions& options) {
     On(control<QPushButton>(QStringLiteral("USBCon")), &QPushButton::clicked,
        [this] { USBConClick(); });
 
-    // Bytes from the port go to the packet assembler; an error they raise is
-    // shown like that of any other handler.
-    COMM2_->OnReceiveData = [this](TSerialPortDriver* sender, const std::uint8_t* data, int size) {
-        OrvexDATA(sender, data, size);
-    };
+    // The receive handler is installed by ApplyMeterProfile, as the variant says.
     ShowLinkView(connection_->view());
 }
 
@@ -794,6 +809,7 @@ void TFCOMM::saveasClick() {
     request.caption = QStringLiteral("Save");
     request.filter = SaveDialogFilter();
     request.defaultSuffix = SaveDefaultSuffix();
+    request.suffixForFilter = [](const QString& chosen) { return SaveSuffixForFilter(chosen); };
     request.confirmOverwrite = true;
     const QString name = dialogs_->AskSaveFileName(this, request);
     if (name.isEmpty()) return;
@@ -801,7 +817,7 @@ void TFCOMM::saveasClick() {
     const FileResult r = SaveTable(state_.recording.cds1, name, std::ref(progress));
     if (r.cancelled()) return; // the target was left as it was
     if (IsXmlFileName(name)) {
-        if (r.failed()) ShowHandlerError(XmlSaveFailedMessage(name, r.error));
+        if (r.failed()) ShowHandlerError(XmlSaveFailedMessage(name, r.reason));
         return;
     }
     dialogs_->Inform(this, r.ok() ? SaveSucceededMessage(name) : SaveFailedMessage(name));
@@ -916,8 +932,12 @@ void TFCOMM::MaxrecordChange() {
 
 void TFCOMM::Timer2Timer() {
     Timer2->stop();
-    // A size below 1 is refused by the pager, which keeps its page size.
-    ChartControl().SetPageSize(PageSizeFromText(Maxrecord->text()));
+    // A size below 1 is refused by the pager, which keeps its page size; the edit
+    // shows that size again.
+    if (!ChartControl().SetPageSize(PageSizeFromText(Maxrecord->text()))) {
+        Maxrecord->setText(QString::number(ChartControl().GetPageSize()));
+        Timer2->stop(); // the size in force needs no applying
+    }
     ShowPage();
 }
 
@@ -935,19 +955,24 @@ void TFCOMM::FillClick() {
 }
 
 void TFCOMM::BtNewClick() {
+    // The pager starts again as well (as "Record" -> "New" does), so the new points
+    // are on the first page and in view.
+    ClearChartPoints();
     Chtshow->BtNewClick(BtFill->isChecked());
 }
 
 void TFCOMM::TbFdClick() {
     ChartState& c = state_.chart;
-    const ChartLayout layout =
-        ToggleChartLayout(Chtshow->geometry(), frameGeometry().size(), c.SavedChartBounds);
-    Panel1->setVisible(layout.panel1Visible);
-    control(QStringLiteral("TbFd"))->setVisible(layout.tbFdVisible);
-    control(QStringLiteral("TbSx"))->setVisible(layout.tbSxVisible);
+    // Measured against the client area: the frame differs between window managers
+    // and Qt often does not know it.
+    const ChartLayout layout = ToggleChartLayout(
+        Chtshow->geometry(), ReferenceOuterSize(client_->size()), c.SavedChartBounds);
+    SetVisibleKeepingFocus(Panel1, layout.panel1Visible);
+    SetVisibleKeepingFocus(control(QStringLiteral("TbFd")), layout.tbFdVisible);
+    SetVisibleKeepingFocus(control(QStringLiteral("TbSx")), layout.tbSxVisible);
     c.SavedChartBounds = layout.saved;
     Chtshow->setGeometry(layout.chart);
-    Panel6->setVisible(layout.panel6Visible);
+    SetVisibleKeepingFocus(Panel6, layout.panel6Visible);
     Panel5->move(layout.panel5Pos);
     Panel5->raise();
 }
@@ -998,7 +1023,7 @@ void TFCOMM::LcdDisplayOrvex() {
     DecodeResult decoded = DecodeFrame(frame, p.decimalSeparator, state_.profile.fullScaleCounts,
                                        state_.profile.barOverloadPosition);
     // 4. The diagnostic trace.
-    Panel1->AppendTrace(frame, decoded.ok ? decoded.reading.bitText : QString());
+    Panel1->AppendTrace(frame, decoded.reading.bitText);
     if (!decoded.ok) {
         // Not judged, recorded or plotted.  When the frame got as far as its
         // indicators (only its digits could not be read as a number) the panel

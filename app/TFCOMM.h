@@ -69,6 +69,8 @@ class TFCOMM : public QMainWindow {
     void ApplyMeterProfile();
     void BitBtn1Click();
     void BtExit1Click();
+    // Closes the record table cds1 (the quit paths).
+    void CloseRecordTable();
     void RecordNewClick();
     void ChooseRecordLimit(int item); // N10001Click .. limitessClick
     void TrecordTimer();

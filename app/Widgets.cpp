@@ -1,5 +1,6 @@
 #include "app/Widgets.h"
 
+#include <QApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -11,6 +12,14 @@ void TClickPanel::mouseReleaseEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton && isEnabled() &&
         rect().contains(event->position().toPoint()))
         emit clicked();
+}
+
+TClassicCheckStyle::TClassicCheckStyle() : QProxyStyle(QApplication::style()->name()) {}
+
+int TClassicCheckStyle::pixelMetric(PixelMetric metric, const QStyleOption* option,
+                                    const QWidget* widget) const {
+    if (metric == PM_CheckBoxLabelSpacing) return kLabelSpacing;
+    return QProxyStyle::pixelMetric(metric, option, widget);
 }
 
 TKeyFilter::TKeyFilter(QWidget* edit, std::function<QChar(QChar)> filter)

@@ -3,6 +3,7 @@
 
 #include <QColor>
 #include <QLabel>
+#include <QProxyStyle>
 #include <QWidget>
 
 #include <functional>
@@ -35,6 +36,18 @@ class TShape : public QWidget {
 
   private:
     QColor brush_ = Qt::white;
+};
+
+// The check box of the classic toolkit: the caption starts 3 pixels after the box
+// instead of the style's 6, so that the record toolbar's captions keep to the
+// places they were laid out for (RecordSI's "'S" just right of the interval edit).
+class TClassicCheckStyle : public QProxyStyle {
+    Q_OBJECT
+  public:
+    static constexpr int kLabelSpacing = 3;
+    TClassicCheckStyle();
+    int pixelMetric(PixelMetric metric, const QStyleOption* option,
+                    const QWidget* widget) const override;
 };
 
 // A key filter for an edit: every typed character goes through `filter`, which

@@ -4,7 +4,6 @@
 #include "link/ConnectionControl.h"
 
 #include <QApplication>
-#include <QFont>
 #include <QScreen>
 #include <QStyle>
 #include <QTimer>
@@ -50,8 +49,6 @@ int main(int argc, char** argv) {
     QApplication::setApplicationDisplayName(QString());
     // Desktops (Wayland's app id) match the window to its menu entry and icon by this name.
     QGuiApplication::setDesktopFileName(QStringLiteral("org.orvex.Interface"));
-    QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
-                               {QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
 
     orvex::WindowOptions options;
     bool quitWhenShown = false;

@@ -67,6 +67,14 @@ struct ChartLayout {
     bool enlarged = false;
 };
 
+// The outer size of the window the layout was drawn for, from its client area:
+// borders of 4 pixels, a title bar and a menu bar of 49 pixels together. With it
+// the enlarged chart covers the judge panel, the record grid and the record
+// toolbar up to the client area's right and bottom edges.
+inline QSize ReferenceOuterSize(const QSize& client) {
+    return client + QSize(8, 57);
+}
+
 // chart: the chart's current geometry; windowOuter: the window's outer size
 // (frame, title bar and menu bar included); saved: SavedChartBounds.
 ChartLayout ToggleChartLayout(const QRect& chart, const QSize& windowOuter,

@@ -44,7 +44,8 @@ AtomicFileWriter::~AtomicFileWriter() {
 
 bool AtomicFileWriter::fail(const QString& what, int err) {
     failed_ = true;
-    error_ = err ? what + QStringLiteral(": ") + SystemError(err) : what;
+    reason_ = err ? SystemError(err) : what;
+    error_ = err ? what + QStringLiteral(": ") + reason_ : what;
     discard();
     return false;
 }
@@ -52,6 +53,8 @@ bool AtomicFileWriter::fail(const QString& what, int err) {
 bool AtomicFileWriter::open() {
     failed_ = false;
     error_.clear();
+    reason_.clear();
+    direct_ = inPlace_ = createdInPlace_ = truncated_ = false;
     if (target_.isEmpty()) return fail(QStringLiteral("No file name"), 0);
 
     finalPath_ = target_;
@@ -80,7 +83,14 @@ bool AtomicFileWriter::open() {
     QByteArray pattern = QFile::encodeName(folder + QLatin1Char('/') + QLatin1Char('.') +
                                            info.fileName() + QStringLiteral(".tmp-XXXXXX"));
     fd_ = ::mkostemp(pattern.data(), O_CLOEXEC);
-    if (fd_ < 0) return fail(QStringLiteral("Cannot create file in %1").arg(folder), errno);
+    if (fd_ < 0) {
+        const int err = errno;
+        // The folder refuses the temporary file; the target itself may still be
+        // writable (a file of ours in somebody else's folder).
+        const bool folderRefused = err == EACCES || err == EPERM || err == ENAMETOOLONG;
+        if (folderRefused && openInPlace(finalName, exists)) return true;
+        return fail(QStringLiteral("Cannot create file in %1").arg(folder), err);
+    }
     tempPath_ = QFile::decodeName(pattern);
 
     // Keep the mode (and, where allowed, the owner) of the file being replaced; a
@@ -92,8 +102,29 @@ bool AtomicFileWriter::open() {
     return true;
 }
 
+// Writing in place is not atomic: the old content is gone once the first bytes are
+// written, and a failure after that leaves the file damaged. It is the only way to
+// save over a file that we may write but whose folder we may not, which is what
+// the user asked for; everywhere else the temporary file and the rename are used.
+bool AtomicFileWriter::openInPlace(const QByteArray& name, bool exists) {
+    const int flags = O_WRONLY | O_CLOEXEC | O_NOCTTY | (exists ? 0 : O_CREAT | O_EXCL);
+    const int fd = ::open(name.constData(), flags, 0666);
+    if (fd < 0) return false;
+    fd_ = fd;
+    inPlace_ = true;
+    createdInPlace_ = !exists;
+    truncated_ = false;
+    return true;
+}
+
 bool AtomicFileWriter::write(const char* data, std::size_t size) {
     if (fd_ < 0 || failed_) return false;
+    // The old content goes only now, so a save given up before its first write
+    // leaves the file as it was.
+    if (inPlace_ && !truncated_) {
+        if (::ftruncate(fd_, 0) != 0) return fail(QStringLiteral("Write failed"), errno);
+        truncated_ = true;
+    }
     while (size > 0) {
         const ssize_t n = ::write(fd_, data, size);
         if (n < 0) {
@@ -109,6 +140,10 @@ bool AtomicFileWriter::write(const char* data, std::size_t size) {
 
 bool AtomicFileWriter::commit() {
     if (fd_ < 0 || failed_) return false;
+    if (inPlace_ && !truncated_) { // nothing was written: the file ends empty
+        if (::ftruncate(fd_, 0) != 0) return fail(QStringLiteral("Write failed"), errno);
+        truncated_ = true;
+    }
     if (::fsync(fd_) != 0 && errno != EINVAL && errno != EROFS)
         return fail(QStringLiteral("Flush failed"), errno);
     const int fd = fd_;
@@ -119,6 +154,10 @@ bool AtomicFileWriter::commit() {
         return fail(QStringLiteral("Close failed"), err);
     }
     if (direct_) return true;
+    if (inPlace_) {
+        createdInPlace_ = false; // written: it stays
+        return true;
+    }
 
     const QByteArray from = QFile::encodeName(tempPath_);
     const QByteArray to = QFile::encodeName(finalPath_);
@@ -137,6 +176,12 @@ void AtomicFileWriter::discard() {
     if (!tempPath_.isEmpty()) {
         ::unlink(QFile::encodeName(tempPath_).constData());
         tempPath_.clear();
+    }
+    // A target this writer created in place is removed again; one that existed
+    // keeps whatever it holds (all of its old content unless writing had begun).
+    if (createdInPlace_) {
+        ::unlink(QFile::encodeName(finalPath_).constData());
+        createdInPlace_ = false;
     }
 }
 

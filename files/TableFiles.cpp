@@ -54,6 +54,19 @@ QString SaveDefaultSuffix() {
     return QStringLiteral("xls");
 }
 
+QString SaveSuffixForFilter(QStringView chosenFilter) {
+    // The pairs of the save dialog: a display text, then its pattern "*.ext".
+    const QString pairs = QString::fromLatin1(kSavePairs);
+    const QList<QStringView> parts = QStringView(pairs).split(QLatin1Char('|'));
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        if (parts[i] != chosenFilter) continue;
+        const QStringView pattern = parts[i + 1];
+        if (pattern.startsWith(QLatin1StringView("*.")) && pattern.size() > 2)
+            return pattern.mid(2).toString();
+    }
+    return SaveDefaultSuffix();
+}
+
 QString SaveFailedMessage(const QString& fileName) {
     return QStringLiteral("Could not save table to specified file: ") + fileName;
 }

@@ -49,6 +49,10 @@ QString SaveDialogFilter();
 QString OpenDialogFilter();
 // Default suffix of the save dialog ("xls"); the open dialog has none.
 QString SaveDefaultSuffix();
+// The suffix (without the dot) a name typed without an extension gets in the save
+// dialog: that of the type chosen in it, given as SaveDialogFilter() spells it
+// ("XML(*.xml)" gives "xml"); SaveDefaultSuffix() for a type it does not list.
+QString SaveSuffixForFilter(QStringView chosenFilter);
 
 QString SaveFailedMessage(const QString& fileName);    // "Could not save table to ..."
 QString SaveSucceededMessage(const QString& fileName); // "save table to ... Scuss!"
@@ -65,6 +69,9 @@ struct FileResult {
     FileStatus status = FileStatus::Ok;
     int rows = 0;  // rows written, or rows that reached the table when loading
     QString error; // reason of a failure (system error, line number, ...)
+    // For a failed save: the system's reason alone ("Permission denied"), for the
+    // window's "Cannot create file "%s". %s" report; else the same as `error`.
+    QString reason;
 
     bool ok() const { return status == FileStatus::Ok; }
     bool failed() const { return status == FileStatus::Failed; }

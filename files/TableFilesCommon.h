@@ -83,9 +83,10 @@ FileResult StreamTable(const RecordTable& table, const QString& fileName, int ro
         ~Disconnect() { QObject::disconnect(c); }
     } disconnectOnExit{watch};
 
-    auto failWith = [&](const QString& why) {
+    auto failWith = [&](const QString& why, const QString& reason = QString()) {
         result.status = FileStatus::Failed;
         result.error = why;
+        result.reason = reason.isEmpty() ? why : reason;
         return result;
     };
 
@@ -94,7 +95,7 @@ FileResult StreamTable(const RecordTable& table, const QString& fileName, int ro
         return result;
     }
     AtomicFileWriter writer(fileName);
-    if (!writer.open()) return failWith(writer.errorString());
+    if (!writer.open()) return failWith(writer.errorString(), writer.systemReason());
 
     QByteArray buffer;
     buffer.reserve(kWriteChunk + 4096);
@@ -103,7 +104,7 @@ FileResult StreamTable(const RecordTable& table, const QString& fileName, int ro
         writeRow(buffer, row);
         if (buffer.size() >= kWriteChunk) {
             if (!writer.write(buffer.constData(), static_cast<std::size_t>(buffer.size())))
-                return failWith(writer.errorString());
+                return failWith(writer.errorString(), writer.systemReason());
             buffer.resize(0);
         }
         if (progress && (row + 1) % kProgressStep == 0) {
@@ -120,8 +121,8 @@ FileResult StreamTable(const RecordTable& table, const QString& fileName, int ro
     }
     buffer.append(tail);
     if (!writer.write(buffer.constData(), static_cast<std::size_t>(buffer.size())))
-        return failWith(writer.errorString());
-    if (!writer.commit()) return failWith(writer.errorString());
+        return failWith(writer.errorString(), writer.systemReason());
+    if (!writer.commit()) return failWith(writer.errorString(), writer.systemReason());
     if (progress) progress(rows, rows);
     result.rows = rows;
     return result;

@@ -2,10 +2,13 @@
 
 #include "recording/Recorder.h"
 
+#include <QApplication>
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QMessageBox>
+#include <QProxyStyle>
+#include <QScrollBar>
 #include <QTableView>
 #include <QTimer>
 
@@ -19,11 +22,28 @@ const char* const kColumnTitles[TRecordGridModel::kColumnCount] = {"No",    "tim
                                                                    "Value", "Unit", "Judge"};
 constexpr int kFixedWidths[TRecordGridModel::kColumnCount] = {53, 50, 70, 56, 35, 0};
 
+// A regular font of that pixel height.  Weight and style are set, not left open,
+// so the grid does not take them from the bold window font around it.
 QFont PixelFont(const QString& family, int pixels) {
     QFont font(family);
     font.setPixelSize(pixels);
+    font.setWeight(QFont::Normal);
+    font.setStyle(QFont::StyleNormal);
     return font;
 }
+
+// The cells keep one pixel of margin on each side instead of the style's three,
+// as the classic grid does, so that a time of day fits its 50 pixels and
+// "Temperature" its 70.
+class TNarrowCellStyle : public QProxyStyle {
+  public:
+    TNarrowCellStyle() : QProxyStyle(QApplication::style()->name()) {}
+    int pixelMetric(PixelMetric metric, const QStyleOption* option,
+                    const QWidget* widget) const override {
+        if (metric == PM_FocusFrameHMargin) return 0;
+        return QProxyStyle::pixelMetric(metric, option, widget);
+    }
+};
 
 // Moves the view to the table's current row, once per event-loop turn.
 class GridFollower : public QObject {
@@ -59,6 +79,26 @@ class GridFollower : public QObject {
     int row_ = -1;
     bool pending_ = false;
 };
+
+// The rows tile the space below the titles: when the grid follows the newest row,
+// Qt puts that row flush with the bottom edge, and only rows that tile the space
+// leave the first visible row whole as well.  The row height is the cell font's
+// height plus a margin of 2 to 6 pixels, the one leaving the smallest strip; the
+// title row takes up that strip.
+void TileRows(QTableView* grid, const QFont& cellFont) {
+    QHeaderView* titles = grid->horizontalHeader();
+    const int titleHeight = titles->sizeHint().height();
+    const int scrollBar = grid->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr,
+                                                     grid->horizontalScrollBar());
+    const int space = grid->height() - 2 * grid->frameWidth() - titleHeight - scrollBar;
+    const int text = QFontMetrics(cellFont).height();
+    if (space < text) return; // not laid out yet: keep the plain row height
+    int best = text + 4;
+    for (int margin = 2; margin <= 6; ++margin)
+        if (space % (text + margin) < space % best) best = text + margin;
+    grid->verticalHeader()->setDefaultSectionSize(best);
+    titles->setFixedHeight(titleHeight + space % best);
+}
 
 } // namespace
 
@@ -168,9 +208,15 @@ void SetupRecordGrid(QTableView* grid, TRecordGridModel* model) {
     grid->setWordWrap(false);
     grid->setCornerButtonEnabled(false);
     grid->setSortingEnabled(false);
+    // Scrolls by whole rows; with the tiling rows below, no visible row is ever cut.
+    grid->setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
 
     const QFont cellFont = TRecordGridModel::CellFont();
     grid->setFont(cellFont);
+    auto* cellStyle = new TNarrowCellStyle;
+    cellStyle->setParent(grid);
+    grid->setStyle(cellStyle);
+    grid->setTextElideMode(Qt::ElideNone);
 
     QHeaderView* titles = grid->horizontalHeader();
     titles->setFont(TRecordGridModel::TitleFont());
@@ -187,6 +233,10 @@ void SetupRecordGrid(QTableView* grid, TRecordGridModel* model) {
     rows->setMinimumSectionSize(1);
     rows->setDefaultSectionSize(QFontMetrics(cellFont).height() + 4);
     rows->hide();
+    // The horizontal scroll bar always takes its place, so the rows keep tiling the
+    // space left to them whatever the column widths.
+    grid->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    TileRows(grid, cellFont);
 
     new GridFollower(grid, model);
 }

@@ -7,10 +7,13 @@
 #include "recording/RecordTable.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QPushButton>
 #include <QTest>
+
+#include <string>
 
 namespace {
 
@@ -42,6 +45,51 @@ TEST_F(Link, PortMenuAndPanelsSelectThePort) {
     QTest::mouseClick(w->control(QStringLiteral("BtCOM4")), Qt::LeftButton);
     EXPECT_EQ(VisiblePort(), QStringLiteral("BtCOM1"));
     EXPECT_EQ(w->COMM2().ComPort(), TSerialPortDriver::pnCOM1);
+}
+
+// A checkable menu item unchecks itself before its handler runs; choosing the
+// port that is already checked must not leave the menu without a check mark.
+TEST_F(Link, EachPortItemLeavesExactlyItsOwnItemChecked) {
+    const char* items[] = {"COM11", "COM21", "COM31", "COM41"};
+    for (int chosen = 0; chosen < 4; ++chosen) {
+        for (int time = 1; time <= 2; ++time) {
+            SCOPED_TRACE(std::string(items[chosen]) + " chosen, time " + std::to_string(time));
+            Item(items[chosen])->trigger();
+            for (int i = 0; i < 4; ++i)
+                EXPECT_EQ(Item(items[i])->isChecked(), i == chosen) << items[i];
+            EXPECT_EQ(VisiblePort(), QStringLiteral("BtCOM%1").arg(chosen + 1));
+            EXPECT_EQ(int(w->COMM2().ComPort()), chosen);
+        }
+    }
+}
+
+// The hidden variant switch decides whether the port's bytes reach the packet
+// assembler: checked, the receive handler is installed and the title set;
+// cleared, there is no receive handler and the title stays.
+TEST_F(Link, TheVariantSwitchChoosesTheSerialReceiveHandler) {
+    auto* variant = w->control<QCheckBox>(QStringLiteral("IFOrvex"));
+    const Packet packet = EncodePacket(Reading({1, 2, 3, 4, 5}, 11, 0));
+    std::vector<std::uint8_t> bytes{0x0A};
+    bytes.insert(bytes.end(), packet.begin(), packet.end());
+    const struct {
+        bool checked;
+        bool handler;
+        const char* title;
+    } cases[] = {{false, false, "untouched"},
+                 {true, true, "Orvex Interface Program Ver 4.01"},
+                 {false, false, "untouched"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.checked ? "checked" : "cleared");
+        variant->setChecked(c.checked);
+        w->setWindowTitle(QStringLiteral("untouched"));
+        w->ApplyMeterProfile();
+        EXPECT_EQ(w->windowTitle(), QString::fromLatin1(c.title));
+        ASSERT_EQ(bool(w->COMM2().OnReceiveData), c.handler);
+        if (!c.handler) continue;
+        const int before = w->state().protocol.decodedFrames;
+        w->COMM2().OnReceiveData(&w->COMM2(), bytes.data(), int(bytes.size()));
+        EXPECT_EQ(w->state().protocol.decodedFrames, before + 1) << "the bytes were decoded";
+    }
 }
 
 TEST_F(Link, ComConnectAndStartShowTheConnectedState) {

@@ -4,15 +4,19 @@
 
 #include "app/tests/WindowFixture.h"
 #include "chart/TChartView.h"
+#include "files/TableFiles.h"
 #include "recording/RecordTable.h"
 
 #include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QImage>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QProgressDialog>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -127,9 +131,15 @@ TEST_F(Recording, PageSizeEditAppliesAfterItsTimerAndRefusesBadSizes) {
     EXPECT_EQ(Page(), QStringLiteral("6"));
     EXPECT_EQ(w->ChartControl().GetPageSize(), 50);
 
-    size->setText(QStringLiteral("0"));
-    w->RunHandler([&] { w->Timer2Timer(); });
-    EXPECT_EQ(w->ChartControl().GetPageSize(), 50) << "a page size of 0 is refused";
+    // A refused size: the edit shows the size in force again, nothing is pending.
+    for (const char* refused : {"0", "-5"}) {
+        size->setText(QString::fromLatin1(refused));
+        w->RunHandler([&] { w->Timer2Timer(); });
+        EXPECT_EQ(w->ChartControl().GetPageSize(), 50) << refused << " is refused";
+        EXPECT_EQ(size->text(), QStringLiteral("50")) << refused;
+        EXPECT_FALSE(w->control<QTimer>(QStringLiteral("Timer2"))->isActive()) << refused;
+        EXPECT_EQ(Page(), QStringLiteral("6"));
+    }
     EXPECT_TRUE(dialogs.errors.isEmpty());
 
     size->setText(QString());
@@ -143,6 +153,52 @@ TEST_F(Recording, PageSizeEditAppliesAfterItsTimerAndRefusesBadSizes) {
     EXPECT_EQ(Page(), QStringLiteral("2"));
     w->action(QStringLiteral("Last"))->trigger();
     EXPECT_EQ(Page(), QStringLiteral("6"));
+}
+
+// "Graphic" -> "New" after several pages: the pager starts again with the points,
+// so the next value is plotted on page 1 in view, not far left of the axis.
+TEST_F(Recording, GraphicNewAfterSeveralPagesPlotsTheNextValuesInView) {
+    for (int i = 0; i < 7; ++i)
+        Steady(50);
+    IChartBottomAxis& axis = Chart()->Facility().BottomAxis();
+    ASSERT_EQ(Page(), QStringLiteral("4"));
+    ASSERT_EQ(axis.Minimum(), 301.0);
+    w->action(QStringLiteral("New"))->trigger();
+    EXPECT_EQ(Chart()->Facility().Series(0).Count(), 1) << "the sample point of \"New\"";
+    EXPECT_EQ(Page(), QStringLiteral("1"));
+    EXPECT_EQ(axis.Minimum(), 1.0);
+    EXPECT_EQ(axis.Maximum(), 100.0);
+    for (int n = 1; n <= 150; ++n) {
+        Steady(1);
+        const double x = n; // the sample point lies at 0
+        ASSERT_GE(x, axis.Minimum()) << "point " << n << " left of the view";
+        ASSERT_LE(x, axis.Maximum()) << "point " << n << " right of the view";
+    }
+    EXPECT_EQ(Page(), QStringLiteral("2"));
+}
+
+// Enlarging hides the connection bar that may hold the focus; Qt would hand the
+// focus to the next control, the high-limit edit, with its text selected, and the
+// next digit typed would replace the limit.
+TEST_F(Recording, EnlargingAndRestoringMovesNoFocusAndSelectsNothing) {
+    w->show();
+    w->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(w.get()));
+    QWidget* first = w->control(QStringLiteral("COMCon"));
+    first->setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(first->hasFocus());
+    const QList<QLineEdit*> edits = w->findChildren<QLineEdit*>();
+    for (const char* name : {"TbFd", "TbSx"}) {
+        SCOPED_TRACE(name);
+        QTest::mouseClick(w->control(QString::fromLatin1(name)), Qt::LeftButton);
+        QApplication::processEvents();
+        for (QLineEdit* edit : edits) {
+            EXPECT_FALSE(edit->hasFocus()) << edit->objectName().toStdString();
+            EXPECT_FALSE(edit->hasSelectedText()) << edit->objectName().toStdString();
+        }
+    }
+    QTest::keyClick(w.get(), Qt::Key_5);
+    EXPECT_EQ(w->control<QLineEdit>(QStringLiteral("T1HI"))->text(), QStringLiteral("22000"));
 }
 
 TEST_F(Recording, FillSwitchAndMenuItemAgree) {
@@ -269,6 +325,76 @@ TEST_F(Recording, SaveAndOpenTableFilesThroughTheDialogs) {
     w->control<QToolButton>(QStringLiteral("saveas"))->click();
     EXPECT_TRUE(dialogs.informations.last().startsWith(
         QStringLiteral("Could not save table to specified file: ")));
+}
+
+// An XML file that cannot be created: the general error report names the file
+// and gives the system's reason alone.
+TEST_F(Recording, AnXmlSaveThatFailsGivesTheSystemsReason) {
+    QTemporaryDir dir;
+    const QString target = dir.filePath(QStringLiteral("missing/table.xml"));
+    dialogs.fileNames = {target};
+    w->control<QToolButton>(QStringLiteral("saveas"))->click();
+    EXPECT_EQ(
+        dialogs.errors,
+        QStringList{
+            QStringLiteral("Cannot create file \"%1\". No such file or directory").arg(target)});
+    EXPECT_TRUE(dialogs.informations.isEmpty());
+}
+
+// The real save dialog: a name typed without an extension takes that of the type
+// chosen, and the format follows the final name.
+TEST(WindowSaveDialog, ABareNameTakesTheExtensionOfTheChosenType) {
+    QTemporaryDir dir;
+    const struct {
+        const char* type;
+        const char* typed;
+        const char* written;
+    } cases[] = {
+        {"XML(*.xml)", "a", "a.xml"},
+        {"Txt File(*.txt)", "b", "b.txt"},
+        {"Excel File(*.xls)", "c", "c.xls"},
+        {"XML(*.xml)", "d.txt", "d.txt"}, // an extension typed is kept
+    };
+    TFCOMM w; // the real Qt dialogs
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.typed);
+        QString typeSeen;
+        // Answers whatever modal dialog is up: the file dialog, then the message.
+        QTimer driver;
+        driver.setInterval(20);
+        QObject::connect(&driver, &QTimer::timeout, [&] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (auto* files = qobject_cast<QFileDialog*>(modal)) {
+                files->setDirectory(dir.path());
+                // The type is chosen as a user does, in the dialog's type list.
+                auto* types = files->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
+                ASSERT_NE(types, nullptr);
+                const int wanted = types->findText(QString::fromLatin1(c.type));
+                ASSERT_GE(wanted, 0);
+                while (types->currentIndex() != wanted)
+                    QTest::keyClick(types,
+                                    types->currentIndex() < wanted ? Qt::Key_Down : Qt::Key_Up);
+                typeSeen = files->selectedNameFilter();
+                auto* name = files->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+                ASSERT_NE(name, nullptr);
+                name->setText(QString::fromLatin1(c.typed));
+                QMetaObject::invokeMethod(files, "accept");
+            } else if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+                box->accept();
+            }
+        });
+        driver.start();
+        w.saveasClick();
+        driver.stop();
+        EXPECT_EQ(typeSeen, QString::fromLatin1(c.type));
+        const QString written = dir.filePath(QString::fromLatin1(c.written));
+        ASSERT_TRUE(QFileInfo::exists(written))
+            << QDir(dir.path()).entryList(QDir::Files).join(QLatin1Char(' ')).toStdString();
+        QFile file(written);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        EXPECT_EQ(file.readAll().startsWith("<?xml"), IsXmlFileName(written));
+    }
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), int(std::size(cases)));
 }
 
 TEST_F(Recording, ALongSaveShowsProgressAndCancellingItLeavesTheOldFile) {

@@ -6,10 +6,14 @@
 #include "app/tests/WindowFixture.h"
 #include "display/LcdPanel.h"
 #include "protocol/PacketEncoder.h"
+#include "recording/RecordGrid.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QFrame>
+#include <QHeaderView>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -17,6 +21,9 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QStyleOptionButton>
+#include <QTableView>
+#include <QTest>
 #include <QTimer>
 #include <QToolButton>
 
@@ -121,6 +128,160 @@ TEST_F(Window, ControlsAreAtTheirPlaces) {
     }
 }
 
+// Fonts, colours and geometries of the layout where they went wrong before: the
+// grid's regular fonts and columns that hold their texts, the silver Fill box, the
+// record toolbar's captions around the interval edit, the link lamp inside its
+// panel, whole grid rows while following the newest, and the enlarged chart
+// covering what lies under it.
+TEST_F(Window, LooksAsLaidOut) {
+    w->show();
+    std::vector<PacketFields> frames(100, Reading({1, 2, 3, 4, 5}, 11, 0));
+    Feed(frames);
+    QApplication::processEvents();
+    auto* grid = w->control<QTableView>(QStringLiteral("DBGrid1"));
+    const QFont unitFont =
+        qvariant_cast<QFont>(grid->model()->index(0, 4).data(Qt::FontRole)).resolve(grid->font());
+    auto fontOf = [&](const char* name) { return w->control(QString::fromLatin1(name))->font(); };
+
+    // Fonts: the family asked for, its pixel height, bold, italic.
+    const struct {
+        const char* what;
+        QFont font;
+        const char* family;
+        int pixels;
+        bool bold, italic;
+    } fonts[] = {
+        {"window", w->font(), "MS Sans Serif", 11, true, false},
+        {"grid cells", grid->font(), "Arial", 12, false, false},
+        {"grid titles", grid->horizontalHeader()->font(), "MS Sans Serif", 11, false, false},
+        {"grid unit column", unitFont, "SEGMO-A2", 12, false, false},
+        {"RepeatSet", fontOf("RepeatSet"), "MS Sans Serif", 11, false, false},
+        {"RecordSI", fontOf("RecordSI"), "MS Sans Serif", 11, false, false},
+        {"BtFill", fontOf("BtFill"), "MS Sans Serif", 13, false, false},
+        {"T1HI", fontOf("T1HI"), "Arial", 11, true, false},
+        {"T1VALUE", fontOf("T1VALUE"), "Arial", 21, true, false},
+        {"BtCOM1", fontOf("BtCOM1"), "Arial", 16, true, false},
+        {"COMCon", fontOf("COMCon"), "Arial", 13, true, false},
+        {"BitBtn1", fontOf("BitBtn1"), "Arial", 14, true, true},
+    };
+    for (const auto& f : fonts) {
+        SCOPED_TRACE(f.what);
+        EXPECT_EQ(f.font.family(), QString::fromLatin1(f.family));
+        EXPECT_EQ(f.font.pixelSize(), f.pixels);
+        EXPECT_EQ(f.font.bold(), f.bold);
+        EXPECT_EQ(f.font.italic(), f.italic);
+    }
+
+    // The grid's columns hold their longest texts (one pixel of margin each side of
+    // the text, one for the grid line).
+    const int margin =
+        2 * (grid->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, grid) + 1) + 1;
+    const struct {
+        int column;
+        const char* texts;
+    } columns[] = {{0, "100001"},
+                   {1, "23:59:58 00:00:00 18:48:08"},
+                   {2, "Temperature Frequency Diode Cont Cap Duty Ohm AC DC"},
+                   {3, "-1.2345 -0.L 22000 -0.0001"},
+                   {4, "% mF uA nF uF MHz kHz M* K* mV V) ? &__*"},
+                   {5, "Pass Fail"}};
+    for (const auto& c : columns) {
+        const QFontMetrics metrics(c.column == 4 ? unitFont : grid->font());
+        for (QString text : QString::fromLatin1(c.texts).split(QLatin1Char(' '))) {
+            text.replace(QLatin1Char('_'), QLatin1Char(' '));
+            EXPECT_LE(metrics.horizontalAdvance(text) + margin, grid->columnWidth(c.column))
+                << "\"" << text.toStdString() << "\" in column " << c.column;
+        }
+        const QFontMetrics titles(grid->horizontalHeader()->font());
+        EXPECT_LE(titles.horizontalAdvance(TRecordGridModel::ColumnTitle(c.column)) + margin,
+                  grid->columnWidth(c.column));
+    }
+
+    // Colours: the silver of the Fill box, the page-size edit and the port panel.
+    const QColor silver(192, 192, 192);
+    auto corners = [](QWidget* widget, int inset) {
+        const QImage image = widget->grab().toImage();
+        const int r = image.width() - 1 - inset, b = image.height() - 1 - inset;
+        return QList<QColor>{image.pixelColor(inset, inset), image.pixelColor(r, inset),
+                             image.pixelColor(inset, b), image.pixelColor(r, b)};
+    };
+    const struct {
+        const char* name;
+        int inset; // pixels inside the control's own frame
+    } silverControls[] = {{"BtFill", 0}, {"Maxrecord", 3}, {"BtCOM1", 2}};
+    for (const auto& c : silverControls)
+        for (const QColor& colour : corners(w->control(QString::fromLatin1(c.name)), c.inset))
+            EXPECT_EQ(colour.name(), silver.name()) << c.name;
+
+    // Geometries.
+    const struct {
+        const char* name;
+        QRect rect;
+    } places[] = {{"RepeatSet", {1, 210, 54, 20}},
+                  {"RecordSI", {55, 210, 143, 20}},
+                  {"BtFill", {24, 4, 44, 17}},
+                  {"CONok", {342, 5, 24, 24}},
+                  {"CONokN", {344, 5, 24, 24}}};
+    for (const auto& p : places)
+        EXPECT_EQ(w->control(QString::fromLatin1(p.name))->geometry(), p.rect) << p.name;
+
+    // The record toolbar: "Sampling Interval" ends before the interval edit, "'S"
+    // follows it inside the check box; "Repeat" ends before "Sampling Interval".
+    auto captionLeft = [](QCheckBox* box) {
+        QStyleOptionButton option;
+        option.initFrom(box);
+        option.text = box->text();
+        return box->x() +
+               box->style()->subElementRect(QStyle::SE_CheckBoxContents, &option, box).left();
+    };
+    auto* repeat = w->control<QCheckBox>(QStringLiteral("RepeatSet"));
+    auto* interval = w->control<QCheckBox>(QStringLiteral("RecordSI"));
+    const QRect edit = w->control(QStringLiteral("RecordSITime"))->geometry();
+    const QFontMetrics caption(interval->font());
+    const int left = captionLeft(interval);
+    EXPECT_LE(left + caption.horizontalAdvance(QStringLiteral("Sampling Interval")), edit.left());
+    const int s = left + caption.horizontalAdvance(QStringLiteral("Sampling Interval           "));
+    EXPECT_GT(s, edit.right()) << "\"'S\" is not under the edit";
+    EXPECT_LE(s + caption.horizontalAdvance(QStringLiteral("'S")), interval->geometry().right() + 1)
+        << "\"'S\" is not cut by the check box";
+    EXPECT_LE(captionLeft(repeat) + QFontMetrics(repeat->font()).horizontalAdvance(repeat->text()),
+              repeat->geometry().right() + 1);
+
+    // The link lamp keeps clear of its panel's frame.
+    auto* panel4 = w->control<QFrame>(QStringLiteral("Panel4"));
+    for (const char* name : {"CONok", "CONokN"}) {
+        auto* lamp = w->control<QLabel>(QString::fromLatin1(name));
+        EXPECT_TRUE(panel4->contentsRect().adjusted(1, 1, -1, -1).contains(lamp->geometry()))
+            << name;
+        EXPECT_LE(lamp->pixmap().width(), lamp->width()) << name;
+        EXPECT_LE(lamp->pixmap().height(), lamp->height()) << name;
+    }
+
+    // The grid follows the newest row with whole rows: the first visible row is
+    // not cut, the newest is in view.
+    const int top = grid->rowAt(0);
+    ASSERT_GE(top, 0);
+    EXPECT_EQ(grid->visualRect(grid->model()->index(top, 0)).top(), 0)
+        << "first visible row " << top;
+    const QRect newest = grid->visualRect(grid->model()->index(99, 0));
+    EXPECT_GE(newest.top(), 0);
+    EXPECT_LE(newest.bottom(), grid->viewport()->height() - 1);
+
+    // The enlarged chart covers the judge panel, the record toolbar and the grid up
+    // to the client area's edges, whatever frame the window manager draws.
+    QTest::mouseClick(w->control(QStringLiteral("TbFd")), Qt::LeftButton);
+    const QRect chart = w->control(QStringLiteral("Chtshow"))->geometry();
+    EXPECT_EQ(chart, QRect(2, 28, 710, 449));
+    const QRect client(0, 0, TFCOMM::kClientWidth, TFCOMM::kClientHeight);
+    for (const char* name :
+         {"Panel4", "DBGrid1", "RepeatSet", "RecordSI", "RecordSITime", "BtPrint"})
+        EXPECT_TRUE(chart.contains(w->control(QString::fromLatin1(name))->geometry() & client &
+                                   QRect(2, 0, TFCOMM::kClientWidth, TFCOMM::kClientHeight)))
+            << name;
+    QTest::mouseClick(w->control(QStringLiteral("TbSx")), Qt::LeftButton);
+    EXPECT_EQ(w->control(QStringLiteral("Chtshow"))->geometry(), QRect(336, 204, 376, 269));
+}
+
 TEST_F(Window, QuitAsksAndEndsOnlyOnYes) {
     QSignalSpy quit(w.get(), &TFCOMM::terminationRequested);
     auto* button = w->control<QPushButton>(QStringLiteral("BitBtn1"));
@@ -163,6 +324,47 @@ TEST_F(Window, ExitAndTheCloseBoxAskNothing) {
     w->show();
     EXPECT_TRUE(w->close());
     EXPECT_TRUE(dialogs.questions.isEmpty());
+}
+
+// "QUIT" answered Yes asks to end the program and then closes the record table;
+// "Exit" closes the table first. A closed table has let go of its rows and
+// records nothing more.
+TEST(WindowQuit, BothQuitPathsCloseTheRecordTableInTheirOrder) {
+    const struct {
+        const char* path;
+        bool openWhenEndRequested;
+    } cases[] = {{"QUIT", true}, {"Exit", false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        ScriptedDialogs dialogs;
+        dialogs.answers = {true};
+        WindowOptions options;
+        options.dialogs = &dialogs;
+        TFCOMM w(options);
+        ASSERT_TRUE(w.state().recording.cds1Open);
+        const Packet p = EncodePacket(Reading({1, 2, 3, 4, 5}, 11, 0));
+        std::vector<std::uint8_t> bytes{0x0A};
+        bytes.insert(bytes.end(), p.begin(), p.end());
+        w.OrvexDATA(nullptr, bytes.data(), int(bytes.size()));
+        ASSERT_EQ(w.state().recording.cds1.rowCount(), 1);
+
+        int requests = 0;
+        bool openThen = false;
+        QObject::connect(&w, &TFCOMM::terminationRequested, [&] {
+            ++requests;
+            openThen = w.state().recording.cds1Open;
+        });
+        if (qstrcmp(c.path, "QUIT") == 0)
+            w.control<QPushButton>(QStringLiteral("BitBtn1"))->click();
+        else
+            QTest::mouseClick(w.control(QStringLiteral("BtExit")), Qt::LeftButton);
+        EXPECT_EQ(requests, 1);
+        EXPECT_EQ(openThen, c.openWhenEndRequested);
+        EXPECT_FALSE(w.state().recording.cds1Open);
+        EXPECT_EQ(w.state().recording.cds1.rowCount(), 0);
+        w.OrvexDATA(nullptr, p.data(), int(p.size())); // a frame before the program ends
+        EXPECT_EQ(w.state().recording.cds1.rowCount(), 0) << "a closed table records nothing";
+    }
 }
 
 TEST_F(Window, AnErrorInAHandlerIsShownAndTheProgramGoesOn) {
@@ -223,6 +425,28 @@ TEST_F(Window, AnUndecodableFrameIsNotRecordedAndTheNextFrameDecodes) {
     EXPECT_EQ(w->state().protocol.reading.valueText, QStringLiteral("5.4321"));
     EXPECT_EQ(w->state().protocol.assembler.lowNibbleText(), QStringLiteral("A"));
     EXPECT_EQ(w->state().recording.cds1.rowCount(), 2);
+}
+
+// Every accepted frame leaves its diagnostic lines, an undecodable one with the
+// bit text the decoder built before it gave up.
+TEST_F(Window, EveryFrameReachesTheTraceWithItsBitText) {
+    TLcdPanel* panel = w->control<TLcdPanel>(QStringLiteral("Panel1"));
+    ASSERT_NE(panel, nullptr);
+    const struct {
+        PacketFields fields;
+        bool decodable;
+    } cases[] = {{Reading({1, 2, 3, 4, 5}, 11, 0), true},
+                 {Reading({1, 0xA, 3, 4, 5}, 11, 0), false}};
+    for (const auto& c : cases) {
+        const int undecodable = w->state().protocol.undecodableFrames;
+        Feed({c.fields});
+        ASSERT_EQ(w->state().protocol.undecodableFrames, undecodable + (c.decodable ? 0 : 1));
+        const QString frame = w->state().protocol.assembler.frameText();
+        SCOPED_TRACE(frame.toStdString());
+        EXPECT_EQ(panel->Memo2().lastLine(), frame);
+        EXPECT_EQ(panel->Memo1().lastLine(), BitText(frame));
+        EXPECT_EQ(panel->Memo1().lastLine().size(), 48) << "12 nibbles of 4 bits";
+    }
 }
 
 TEST_F(Window, LeadingZerosBeforeThePointAreBlanked) {

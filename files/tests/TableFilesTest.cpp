@@ -9,10 +9,17 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <functional>
+#include <linux/fs.h>
 #include <optional>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace orvex;
 
@@ -134,6 +141,28 @@ TEST(TableFileNames, DialogFiltersAndMessages) {
               QStringLiteral("Cannot create file \"/t/a.xml\". No space"));
     EXPECT_EQ(LoadFailedMessage(), QStringLiteral("Failed to Load File!"));
     EXPECT_EQ(LoadFailedCaption(), QStringLiteral("Error"));
+}
+
+// A name typed without an extension takes the one of the type chosen in the dialog.
+TEST(TableFileNames, BareNameTakesTheSuffixOfTheChosenType) {
+    const struct {
+        const char* chosen;
+        const char* suffix;
+    } cases[] = {
+        {"Excel File(*.xls)", "xls"}, {"XML(*.xml)", "xml"},
+        {"Txt File(*.txt)", "txt"},   {"CSV File(*.csv)", "csv"},
+        {"XML (*.xml)", "xls"}, // the open dialog's spelling is not a save type
+        {"Bitmaps (*.bmp)", "xls"},   {"", "xls"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(SaveSuffixForFilter(QString::fromLatin1(c.chosen)), QString::fromLatin1(c.suffix))
+            << c.chosen;
+    // Every type the dialog offers gives the extension of its own pattern.
+    for (const QString& type : SaveDialogFilter().split(QStringLiteral(";;"))) {
+        const qsizetype open = type.indexOf(QStringLiteral("(*."));
+        ASSERT_GE(open, 0) << type.toStdString();
+        EXPECT_EQ(SaveSuffixForFilter(type), type.mid(open + 3).chopped(1)) << type.toStdString();
+    }
 }
 
 // ---- exact bytes -------------------------------------------------------------------
@@ -412,6 +441,183 @@ TEST_F(TableFilesTest, FailedSavesReportFailureAndLeaveNoFile) {
     }
     EXPECT_FALSE(QFileInfo::exists(Path(QStringLiteral("missing"))));
     EXPECT_TRUE(FolderEntries(dir.path()).isEmpty());
+}
+
+// A save that fails because of the system reports the system's reason on its own.
+TEST_F(TableFilesTest, FailedSaveGivesTheSystemsReasonAlone) {
+    for (const char* name : {"missing/a.xml", "missing/a.xls"}) {
+        const FileResult r = SaveTable(table, Path(QString::fromLatin1(name)));
+        ASSERT_TRUE(r.failed()) << name;
+        EXPECT_EQ(r.reason, QString::fromLocal8Bit(std::strerror(ENOENT))) << name;
+        EXPECT_TRUE(r.error.endsWith(r.reason)) << r.error.toStdString();
+    }
+}
+
+namespace {
+
+// Sets or clears the immutable flag of a folder: nothing can be created in it, not
+// even by root, while the files already in it can still be written.
+bool SetImmutable(const QString& folder, bool on) {
+    const int fd =
+        ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    int flags = 0;
+    bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    if (ok) {
+        flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+        ok = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    }
+    ::close(fd);
+    return ok;
+}
+
+const char* StatusName(FileStatus status) {
+    switch (status) {
+    case FileStatus::Ok:
+        return "ok";
+    case FileStatus::Failed:
+        return "failed";
+    case FileStatus::Cancelled:
+        return "cancelled";
+    }
+    return "?";
+}
+
+// One save into a folder that refuses new files: the target, whether it exists
+// beforehand, and what must come of it.
+struct InPlaceCase {
+    const char* name;
+    bool exists;
+    bool cancelAtFirstReport; // give up before the first bytes are written
+    FileStatus status;
+    int reasonErrno; // for failures
+};
+
+// Creates the files of the cases that exist beforehand, lets `refuseNewFiles` close
+// the folder, runs the saves and checks them, then lets `allowAgain` open it.
+void RunInPlaceCases(const QString& folder, RecordTable& table,
+                     std::initializer_list<InPlaceCase> cases,
+                     const std::function<bool()>& refuseNewFiles,
+                     const std::function<void()>& allowAgain) {
+    const QByteArray old = "the previous file\r\n";
+    for (const InPlaceCase& c : cases)
+        if (c.exists) WriteFile(folder + QLatin1Char('/') + QString::fromLatin1(c.name), old);
+    const QStringList before = FolderEntries(folder);
+    ASSERT_TRUE(refuseNewFiles());
+    for (const InPlaceCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString target = folder + QLatin1Char('/') + QString::fromLatin1(c.name);
+        int reports = 0;
+        const FileResult r = SaveTable(table, target, [&](qint64, qint64) {
+            return !(c.cancelAtFirstReport && ++reports == 2);
+        });
+        EXPECT_EQ(StatusName(r.status), StatusName(c.status)) << r.error.toStdString();
+        if (c.status == FileStatus::Ok) {
+            EXPECT_EQ(ReadFile(target),
+                      IsXmlFileName(target) ? TableXmlBytes(table) : TableTextBytes(table));
+        } else if (c.exists) {
+            EXPECT_EQ(ReadFile(target), old) << "the previous file is kept";
+        }
+        if (c.status == FileStatus::Failed) {
+            EXPECT_EQ(r.reason, QString::fromLocal8Bit(std::strerror(c.reasonErrno)));
+        }
+    }
+    allowAgain();
+    EXPECT_EQ(FolderEntries(folder), before) << "no file left behind, none created";
+}
+
+} // namespace
+
+// An immutable folder refuses new files to everybody, root included: the
+// temporary file of the atomic save cannot be made, so the file is written in place.
+TEST_F(TableFilesTest, AFileInAnImmutableFolderIsWrittenInPlace) {
+    Fill(table, 2 * kProgressStep);
+    const QString folder = Path(QStringLiteral("locked"));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    if (!SetImmutable(folder, true))
+        GTEST_SKIP() << "cannot make a folder immutable here (file system or privilege): "
+                     << std::strerror(errno);
+    SetImmutable(folder, false);
+    struct Unlock {
+        QString folder;
+        ~Unlock() { SetImmutable(folder, false); }
+    } unlock{folder};
+    RunInPlaceCases(
+        folder, table,
+        {{"t.xls", true, false, FileStatus::Ok, 0},
+         {"t.xml", true, false, FileStatus::Ok, 0},
+         {"kept.xls", true, true, FileStatus::Cancelled, 0},
+         {"new.xls", false, false, FileStatus::Failed, EPERM}},
+        [&] { return SetImmutable(folder, true); }, [&] { SetImmutable(folder, false); });
+}
+
+// A folder the user may not write to, holding a file the user may write: saved in
+// place. A file the user may not write either fails and is kept. As root (whom
+// folder permissions do not stop) the saves run under an unprivileged identity.
+TEST_F(TableFilesTest, AWritableFileInSomebodyElsesFolderIsWrittenInPlace) {
+    Fill(table, 10);
+    const QString folder = Path(QStringLiteral("theirs"));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const QByteArray folderName = QFile::encodeName(folder);
+    const bool root = ::geteuid() == 0;
+    const uid_t user = 65534; // "nobody"
+    auto own = [&](const char* name, bool writable) {
+        const QByteArray path =
+            QFile::encodeName(folder + QLatin1Char('/') + QString::fromLatin1(name));
+        if (root && writable) {
+            ASSERT_EQ(::chown(path.constData(), user, user), 0);
+        }
+        ASSERT_EQ(::chmod(path.constData(), writable ? 0644 : 0444), 0);
+    };
+    // The folder of the fixture is private to its owner; this one is reachable.
+    ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0755), 0);
+    if (root) {
+        if (::setegid(user) != 0 || ::seteuid(user) != 0) {
+            const int err = errno;
+            ::seteuid(0);
+            ::setegid(0);
+            GTEST_SKIP() << "needs a non-root user, and this root process cannot take one: "
+                         << std::strerror(err);
+        }
+        const bool reachable = ::access(folderName.constData(), X_OK) == 0;
+        ASSERT_EQ(::seteuid(0), 0);
+        ASSERT_EQ(::setegid(0), 0);
+        if (!reachable)
+            GTEST_SKIP() << "needs a non-root user, who cannot reach " << folderName.constData();
+    }
+    // Whatever happens below, the test ends as root with the folder open again.
+    struct Restore {
+        bool root;
+        QByteArray folder;
+        ~Restore() {
+            if (root) {
+                (void)::seteuid(0);
+                (void)::setegid(0);
+            }
+            ::chmod(folder.constData(), 0755);
+        }
+    } restore{root, folderName};
+    RunInPlaceCases(
+        folder, table,
+        {{"mine.xls", true, false, FileStatus::Ok, 0},
+         {"mine.xml", true, false, FileStatus::Ok, 0},
+         {"locked.xls", true, false, FileStatus::Failed, EACCES},
+         {"new.xls", false, false, FileStatus::Failed, EACCES}},
+        [&] {
+            own("mine.xls", true);
+            own("mine.xml", true);
+            own("locked.xls", false);
+            if (!root) return ::chmod(folderName.constData(), 0555) == 0;
+            ::chmod(folderName.constData(), 0755); // root's folder, closed to others
+            return ::setegid(user) == 0 && ::seteuid(user) == 0;
+        },
+        [&] {
+            if (root) {
+                ASSERT_EQ(::seteuid(0), 0);
+                ASSERT_EQ(::setegid(0), 0);
+            }
+            ::chmod(folderName.constData(), 0755);
+        });
 }
 
 TEST_F(TableFilesTest, SavingOntoAFullDeviceFailsAndKeepsTheDevice) {

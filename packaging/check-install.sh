@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Checks an installed tree: check-install.sh ROOT PREFIX [SOURCE_DIR]
+# Checks an installed tree: check-install.sh [--deb] ROOT PREFIX [SOURCE_DIR]
+#   --deb   ROOT is an unpacked Debian package: udev rules only in /usr/lib/udev
 #   ROOT    the folder the install went into (a DESTDIR, an unpacked .deb, or /)
 #   PREFIX  the install prefix inside it (/usr, /usr/local)
 # Every expected file is there, the desktop entry and the AppStream metainfo
@@ -7,6 +8,8 @@
 # manual page says what its program's --help says, and orvex-log logs the
 # built-in sample from the installed folder.
 set -euo pipefail
+deb=0
+if [ "${1:-}" = --deb ]; then deb=1; shift; fi
 root=${1:?usage: check-install.sh ROOT PREFIX [SOURCE_DIR]}
 prefix=${2:?usage: check-install.sh ROOT PREFIX [SOURCE_DIR]}
 source_dir=${3:-$(cd "$(dirname "$0")/.." && pwd)}
@@ -44,12 +47,17 @@ if [ -f "$base/share/doc/orvex-interface/USER-GUIDE.md" ]; then
     expect_file "$base/share/doc/orvex-interface/$picture"
   done < <(grep -o '](screenshots/[^)]*)' "$base/share/doc/orvex-interface/USER-GUIDE.md" | sed 's/^](//; s/)$//' | sort -u)
 fi
-# The USB adapter cable's udev rule, where the source has one: packages put it
-# into /usr/lib/udev/rules.d, installs elsewhere into /etc/udev/rules.d.
+# The USB adapter cable's udev rule: a package has it in /usr/lib/udev/rules.d,
+# a local install in /etc/udev/rules.d (an install with the prefix /usr in
+# either: udev reads both).
 for rule in "$source_dir"/link/udev/*.rules; do
   [ -f "$rule" ] || continue
   name=$(basename "$rule")
-  if [ "$prefix" = /usr ]; then dest="$root/usr/lib/udev/rules.d/$name"; else dest="$root/etc/udev/rules.d/$name"; fi
+  dest="$root/etc/udev/rules.d/$name"
+  if [ "$deb" = 1 ] || { [ "$prefix" = /usr ] && [ ! -f "$dest" ]; }; then
+    dest="$root/usr/lib/udev/rules.d/$name"
+  fi
+  [ "$deb" = 1 ] && [ -e "$root/etc/udev" ] && fail "the package has files in /etc/udev"
   expect_file "$dest"
   if [ -f "$dest" ] && ! grep -q '^SUBSYSTEM=="hidraw", ATTRS{product}=="USB to Serial", TAG+="uaccess"$' "$dest"; then
     fail "$dest does not give the logged-in user the cable"

@@ -48,30 +48,34 @@ NodeInfo DescribeNode(udev_device* dev, QMap<QString, QString>* properties) {
     NodeInfo info;
     info.syspath = Text(udev_device_get_syspath(dev));
     udev_device* hid = udev_device_get_parent_with_subsystem_devtype(dev, "hid", nullptr);
-    udev_device* usb = udev_device_get_parent_with_subsystem_devtype(dev, "usb", "usb_device");
+    // HID_ID is "BUS:VENDOR:PRODUCT", each in hexadecimal; bus 0003 is USB.
+    const QStringList id =
+        hid ? Text(udev_device_get_property_value(hid, "HID_ID")).split(u':') : QStringList();
+    const bool onUsb = id.size() == 3 && id[0].toUInt(nullptr, 16) == 0x0003;
+    // A Bluetooth device behind a USB adapter has that adapter as a USB
+    // ancestor: the USB strings are taken only for devices on the USB bus.
+    udev_device* usb = onUsb || !hid
+                           ? udev_device_get_parent_with_subsystem_devtype(dev, "usb", "usb_device")
+                           : nullptr;
     if (usb) {
         info.attributes.VendorID = Hex16(udev_device_get_sysattr_value(usb, "idVendor"));
         info.attributes.ProductID = Hex16(udev_device_get_sysattr_value(usb, "idProduct"));
         info.attributes.VersionNumber = Hex16(udev_device_get_sysattr_value(usb, "bcdDevice"));
         info.product = Text(udev_device_get_sysattr_value(usb, "product"));
         info.serial = Text(udev_device_get_sysattr_value(usb, "serial"));
-        if (properties) {
-            properties->insert(QStringLiteral("Bus"), QStringLiteral("usb"));
+        if (properties)
             properties->insert(QStringLiteral("Manufacturer"),
                                Text(udev_device_get_sysattr_value(usb, "manufacturer")));
-        }
     } else if (hid) {
-        // HID_ID is "BUS:VENDOR:PRODUCT", each in hexadecimal.
-        const QStringList id = Text(udev_device_get_property_value(hid, "HID_ID")).split(u':');
         if (id.size() == 3) {
             info.attributes.VendorID = static_cast<std::uint16_t>(id[1].toUInt(nullptr, 16));
             info.attributes.ProductID = static_cast<std::uint16_t>(id[2].toUInt(nullptr, 16));
         }
         info.product = Text(udev_device_get_property_value(hid, "HID_NAME"));
         info.serial = Text(udev_device_get_property_value(hid, "HID_UNIQ"));
-        if (properties && id.size() == 3) properties->insert(QStringLiteral("Bus"), id[0]);
     }
     if (properties && hid) {
+        if (id.size() == 3) properties->insert(QStringLiteral("Bus"), id[0]);
         properties->insert(QStringLiteral("Driver"), Text(udev_device_get_driver(hid)));
         properties->insert(QStringLiteral("HidPath"), Text(udev_device_get_syspath(hid)));
     }

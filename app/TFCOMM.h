@@ -28,7 +28,10 @@ namespace orvex {
 
 class TChartControl;
 class TConnectionControl;
+class THidDeviceController;
+class IHidPlatform;
 class TSerialPortDriver;
+class TUsbCableLink;
 struct TLinkViewState;
 class TClickPanel;
 class TLcdPanel;
@@ -40,6 +43,7 @@ struct WindowOptions {
     IDialogs* dialogs = nullptr;      // nullptr: the real Qt dialogs
     MachineProbe machineProbe;        // empty: uname(2)
     std::array<QString, 4> portPaths; // serial devices for COM1..COM4; empty: the default
+    std::shared_ptr<IHidPlatform> hidPlatform; // HID access; nullptr: the system's (hidraw)
 };
 
 class TFCOMM : public QMainWindow {
@@ -99,6 +103,12 @@ class TFCOMM : public QMainWindow {
     // The serial port component and the connection controls with the watchdog.
     TSerialPortDriver& COMM2() { return *COMM2_; }
     TConnectionControl& Connection() { return *connection_; }
+    // The HID device controller and the USB adapter cable link.
+    THidDeviceController& HidCtl() { return *HidCtl_; }
+    TUsbCableLink& Cable() { return *cable_; }
+    // The notice of a link lost under the user (the cable pulled, a port gone):
+    // TConnectionControl::LinkLost has put the controls back already.
+    void LinkLostNotice(const QString& text);
 
     // The widget with that control name (object name), or nullptr.
     template <typename W = QWidget> W* control(const QString& name) const {
@@ -125,6 +135,9 @@ class TFCOMM : public QMainWindow {
     void ConnectRecording();
     void ConnectChart();
     void ConnectLink(const WindowOptions& options);
+    void ConnectCable(const WindowOptions& options);
+    void SyncDevListBox();
+    void SyncHistoryListBox();
     void ConnectFiles();
     void ShowLinkView(const TLinkViewState& view);
     // Puts a replacement text into an edit (its change handler runs again).
@@ -179,6 +192,10 @@ class TFCOMM : public QMainWindow {
     QString lastOpenedFile_; // the open dialog keeps the last name chosen
     std::unique_ptr<TSerialPortDriver> COMM2_;
     std::unique_ptr<TConnectionControl> connection_;
+    std::unique_ptr<THidDeviceController> HidCtl_;
+    std::unique_ptr<TUsbCableLink> cable_;
+    long long historyShown_ = 0; // cable history lines copied to HistoryListBox
+    bool historySyncQueued_ = false;
 };
 
 } // namespace orvex

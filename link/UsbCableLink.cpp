@@ -114,6 +114,11 @@ void TUsbCableLink::AddHistory(const QString& line) {
     emit historyChanged();
 }
 
+void TUsbCableLink::SelectDevListEntry(int index) {
+    selected_ = index >= 0 && index < static_cast<int>(devList_.size()) ? index : -1;
+    emit listChanged();
+}
+
 THidDevice* TUsbCableLink::SelectedDevice() const {
     if (selected_ < 0 || selected_ >= static_cast<int>(devList_.size())) return nullptr;
     return devList_[static_cast<std::size_t>(selected_)].device.get();
@@ -149,9 +154,17 @@ void TUsbCableLink::HidCtlDeviceChange(QObject*) {
             break;
         }
     }
+    if (wasUp) {
+        // The link was up: the same cable stays selected (also when another
+        // cable came after it in the list).
+        for (std::size_t i = 0; i < devList_.size(); ++i) {
+            const THidDevice* d = devList_[i].device.get();
+            if (d && d->pnpInfo().deviceInstance == linkInstance_) selected_ = static_cast<int>(i);
+        }
+    }
     emit listChanged();
     if (!wasUp) return;
-    // The link was up: go on with the same cable, or say that it is gone.
+    // Go on with the same cable, or say that it is gone.
     THidDevice* device = SelectedDevice();
     if (device && device->pnpInfo().deviceInstance == linkInstance_ && device->readWriteAccess()) {
         currentHidDevice = device;
@@ -228,6 +241,7 @@ void TUsbCableLink::StopReading() {
 
 void TUsbCableLink::OrvexHidData(THidDevice*, std::uint8_t ReportID, const std::uint8_t* Data,
                                  std::uint16_t Size) {
+    if (onReport) onReport(ReportID, Data, Size);
     if (Size >= 1) ++usbIdleReports;
     const int n = Size >= 1 ? (Data[0] & 0x0F) : 0;
     if (Size >= 1 && n >= 1 && n <= 9) {

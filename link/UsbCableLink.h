@@ -15,9 +15,9 @@
 // Beyond the original behaviour:
 // - A device change (any HID device plugged or unplugged) rebuilds the list
 //   and so stops the cable's reading.  When the link was up and the same cable
-//   is listed and selected again, it is set up again and reading resumes;
-//   when it is gone, cableLost() is emitted once (the connection control
-//   releases "USB Connect" and tells the user).
+//   (the same device instance) is listed again, it is selected, set up again
+//   and reading resumes; when it is gone, cableLost() is emitted once (the
+//   connection control releases "USB Connect" and tells the user).
 // - HistoryListBox keeps the newest kHistoryCapacity lines, and the collected
 //   meter bytes are capped (kMaxUsbHexText), so neither grows without bound.
 
@@ -103,6 +103,9 @@ class TUsbCableLink : public QObject {
 
     // The decoder call (LcdDisplayOrvex): runs with frameText holding the frame.
     std::function<void(const QString& frameText)> onFrame;
+    // Sees every input report before OrvexHidData takes it apart (a capture).
+    std::function<void(std::uint8_t ReportID, const std::uint8_t* Data, std::uint16_t Size)>
+        onReport;
 
     // Handlers of HidCtl.
     bool HidCtlEnumerate(THidDevice* HidDev, int Idx);
@@ -134,6 +137,8 @@ class TUsbCableLink : public QObject {
     // The device of the selected entry; none when nothing is selected or the
     // entry holds no device.
     THidDevice* SelectedDevice() const;
+    // Selects an entry (-1: none), as a click in the list would.
+    void SelectDevListEntry(int index);
     const TBoundedHistory& HistoryListBox() const { return history_; }
 
     // State of the collection and of the link (AppState fields).

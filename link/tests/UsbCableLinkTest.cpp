@@ -420,6 +420,25 @@ TEST_F(CableLinkTest, AnotherDevicePluggedWhileConnectedDoesNotStopTheReadings) 
     ASSERT_TRUE(WaitFor([&] { return decoder.frames.size() == 2; }));
 }
 
+TEST_F(CableLinkTest, ASecondCablePluggedWhileConnectedLeavesTheFirstLinked) {
+    platform->AddDevice(Device(0, u"USB to Serial"));
+    Start();
+    control.USBConClick(true, true);
+    platform->AddDevice(Device(1, u"USB to Serial"));
+    platform->NotifyChange();
+    EXPECT_EQ(link->DevListBoxItemIndex(), 0) << "the linked cable stays selected";
+    EXPECT_TRUE(link->SelectedDevice()->ReadThreadRunning());
+    EXPECT_TRUE(notices.isEmpty());
+    SendPacket(QStringLiteral("/dev/hidraw0"));
+    ASSERT_TRUE(WaitFor([&] { return decoder.frames.size() == 1; }));
+    // Once the link is down, the rebuild selects by name again: the last one.
+    control.USBConClick(false, true);
+    platform->NotifyChange();
+    platform->AddDevice(Device(2, u"Keyboard"));
+    platform->NotifyChange();
+    EXPECT_EQ(link->DevListBoxItemIndex(), 1);
+}
+
 TEST_F(CableLinkTest, TheCableUnpluggedWhileConnectedGivesOneNotice) {
     platform->AddDevice(Device(0, u"USB to Serial"));
     platform->AddDevice(Device(1, u"Optical Mouse"));

@@ -16,6 +16,11 @@ struct LogOptions {
     long long frames = -1; // stop after this many decoded frames (live input)
     double seconds = -1;   // stop after this many seconds (live input)
     std::string out;       // the record table file: ".xml" at the end, else text as it grows
+    bool usb = false;       // read the first USB adapter cable ("USB to Serial")
+    std::string hidraw;     // read this hidraw node through the cable link
+    std::string hidReplay;  // replay recorded input reports of the cable
+    std::string hidCapture; // with usb / hidraw: write the reports received here
+    bool list = false;      // list what can be connected and end
 
     // Recording, as the window's controls set it.
     int limit = 10000;        // record limit (rows after each clearing)

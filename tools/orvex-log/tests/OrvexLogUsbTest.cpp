@@ -63,6 +63,12 @@ class OrvexLogUsb : public ::testing::Test {
         }
     }
     long Lines() const { return std::count(out.begin(), out.end(), '\n'); }
+    static TSimulatedHidSpec Cable(int number, const QString& serial = {}) {
+        TSimulatedHidSpec s;
+        s.number = number;
+        s.serial = serial;
+        return s;
+    }
     static TSimulatedHidSpec Keypad(int number) {
         TSimulatedHidSpec s;
         s.number = number;
@@ -81,7 +87,7 @@ class OrvexLogUsb : public ::testing::Test {
 
 TEST_F(OrvexLogUsb, ReadsTheCableAndCapturesReportsThatReplayTheSame) {
     bed->Add(Keypad(0));
-    TSimulatedHid& cable = bed->Add({.number = 1});
+    TSimulatedHid& cable = bed->Add(Cable(1));
     const QString capture = dir.filePath("capture.txt");
     Start({"--usb", "--frames", "12", "--hid-capture", capture});
     ASSERT_TRUE(Until([&] { return err.find("reading") != std::string::npos; })) << err;
@@ -128,7 +134,7 @@ TEST_F(OrvexLogUsb, NoCableAndListing) {
 
     err.clear();
     out.clear();
-    bed->Add({.number = 3, .serial = QStringLiteral("0815")});
+    bed->Add(Cable(3, QStringLiteral("0815")));
     Start({"--list"});
     ASSERT_TRUE(Finished());
     EXPECT_EQ(log.exitCode(), 0) << err;

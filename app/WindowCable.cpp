@@ -54,7 +54,8 @@ void TFCOMM::ConnectCable(const WindowOptions& options) {
        [this] { connection_->SetFeatureClick(); });
     // The controller's handlers, in the window's order: assigning the
     // device-change handler builds the device list at once.
-    RunHandler([this] { cable_->AssignHandlers(); });
+    cable_->handlerRunner = [this](const std::function<void()>& handler) { RunHandler(handler); };
+    cable_->AssignHandlers();
 }
 
 void TFCOMM::LinkLostNotice(const QString& text) {

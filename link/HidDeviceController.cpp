@@ -384,7 +384,18 @@ THidDeviceController::THidDeviceController(std::shared_ptr<IHidPlatform> platfor
         for (THidDevicePtr& d : ScanDevices())
             list_.push_back(d.release());
         Recount();
-        if (platform_->Available()) platform_->StartNotices([this] { HandleDeviceChange(); });
+        if (platform_->Available())
+            platform_->StartNotices([this] {
+                // Notices come from the event loop: a handler's failure must
+                // not cross it.
+                try {
+                    HandleDeviceChange();
+                } catch (const std::exception& e) {
+                    qWarning("HID device change: %s", e.what());
+                } catch (...) {
+                    qWarning("HID device change: unknown exception");
+                }
+            });
     } catch (...) {
         for (THidDevice* d : list_) {
             d->controller_ = nullptr;

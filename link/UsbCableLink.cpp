@@ -101,12 +101,23 @@ TUsbCableLink::~TUsbCableLink() {
 
 void TUsbCableLink::AssignHandlers() {
     if (!HidCtl_) return;
-    HidCtl_->SetOnArrival([this](THidDevice* d) { HidCtlArrival(d); });
-    HidCtl_->SetOnEnumerate([this](THidDevice* d, int i) { return HidCtlEnumerate(d, i); });
-    HidCtl_->SetOnDeviceChange([this](QObject* sender) { HidCtlDeviceChange(sender); });
+    auto run = [this](const std::function<void()>& handler) {
+        if (handlerRunner)
+            handlerRunner(handler);
+        else
+            handler();
+    };
+    HidCtl_->SetOnArrival([this, run](THidDevice* d) { run([&] { HidCtlArrival(d); }); });
+    HidCtl_->SetOnEnumerate([this, run](THidDevice* d, int i) {
+        bool goOn = true;
+        run([&] { goOn = HidCtlEnumerate(d, i); });
+        return goOn;
+    });
+    HidCtl_->SetOnDeviceChange(
+        [this, run](QObject* sender) { run([&] { HidCtlDeviceChange(sender); }); });
     HidCtl_->SetOnDeviceDataError(
-        [this](THidDevice* d, std::uint32_t e) { HidCtlDeviceDataError(d, e); });
-    HidCtl_->SetOnRemoval([this](THidDevice* d) { HidCtlRemoval(d); });
+        [this, run](THidDevice* d, std::uint32_t e) { run([&] { HidCtlDeviceDataError(d, e); }); });
+    HidCtl_->SetOnRemoval([this, run](THidDevice* d) { run([&] { HidCtlRemoval(d); }); });
 }
 
 void TUsbCableLink::AddHistory(const QString& line) {

@@ -98,8 +98,10 @@ class TUsbCableLink : public QObject {
 
     // Assigns the handlers to HidCtl in the window's order: OnArrival,
     // OnEnumerate, OnDeviceChange (which builds the list at once),
-    // OnDeviceDataError, OnRemoval.
+    // OnDeviceDataError, OnRemoval.  Each runs inside handlerRunner when one is
+    // set (the window shows a failure in its error box).
     void AssignHandlers();
+    std::function<void(const std::function<void()>&)> handlerRunner;
 
     // The decoder call (LcdDisplayOrvex): runs with frameText holding the frame.
     std::function<void(const QString& frameText)> onFrame;

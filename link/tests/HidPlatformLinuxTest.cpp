@@ -178,6 +178,18 @@ TEST_F(HidrawLayer, HotPlugReachesTheControllerThroughTheMonitor) {
     ASSERT_TRUE(WaitFor([&] { return changes == 3; }));
     EXPECT_EQ(events.last(), "removal /dev/hidraw1");
     EXPECT_EQ(ctl.Count(), 1);
+
+    // Two nodes of one plug (a burst of uevents): one device change.
+    events.clear();
+    TSimulatedHid& a = bed->Add(Mouse(2));
+    TSimulatedHid& b = bed->Add(Mouse(3));
+    bed->Plug(a);
+    bed->Plug(b);
+    ASSERT_TRUE(WaitFor([&] { return changes == 4; }));
+    WaitFor([] { return false; }, 3 * kNoticeDelayMs);
+    EXPECT_EQ(changes, 4);
+    EXPECT_EQ(events.size(), 2);
+    EXPECT_EQ(ctl.Count(), 3);
 }
 
 TEST_F(HidrawLayer, UnplugWhileReadingIsReportedAndTheDeviceLeaves) {

@@ -103,8 +103,9 @@ class TFCOMM : public QMainWindow {
     // The serial port component and the connection controls with the watchdog.
     TSerialPortDriver& COMM2() { return *COMM2_; }
     TConnectionControl& Connection() { return *connection_; }
-    // The HID device controller and the USB adapter cable link.
-    THidDeviceController& HidCtl() { return *HidCtl_; }
+    // The HID device controller (none in a second window of the same program:
+    // there is one controller per program) and the USB adapter cable link.
+    THidDeviceController* HidCtl() { return HidCtl_.get(); }
     TUsbCableLink& Cable() { return *cable_; }
     // The notice of a link lost under the user (the cable pulled, a port gone):
     // TConnectionControl::LinkLost has put the controls back already.

@@ -20,7 +20,12 @@
 namespace orvex {
 
 void TFCOMM::ConnectCable(const WindowOptions& options) {
-    HidCtl_ = std::make_unique<THidDeviceController>(options.hidPlatform);
+    try {
+        HidCtl_ = std::make_unique<THidDeviceController>(options.hidPlatform);
+    } catch (const EHidControllerError& e) {
+        // A second window in one program: it works without the USB cable.
+        ShowHandlerError(QString::fromUtf8(e.what()));
+    }
     cable_ = std::make_unique<TUsbCableLink>(HidCtl_.get(), state_.protocol.assembler);
     cable_->setObjectName(QStringLiteral("UsbCable"));
     connection_->AttachCable(cable_.get());

@@ -106,7 +106,8 @@ TEST_F(UsbWindow, ACablePluggedInAtStartUpIsSelectedAndUsbConnectRecordsReadings
     ASSERT_TRUE(WaitFor([&] { return Rows() == 20; }, 15000)) << Rows();
     EXPECT_EQ(w->state().protocol.undecodableFrames, 0);
     EXPECT_TRUE(Shown("CONok"));
-    EXPECT_EQ(w->control<QLineEdit>(QStringLiteral("T1VALUE"))->text(), "01.019") << "the last reading";
+    EXPECT_EQ(w->control<QLineEdit>(QStringLiteral("T1VALUE"))->text(), "01.019")
+        << "the last reading";
     auto* history = w->control<QListWidget>(QStringLiteral("HistoryListBox"));
     ASSERT_TRUE(WaitFor([&] { return history->count() == 1 + 40; }));
     EXPECT_EQ(history->item(0)->text(), "00 00 4B 00 00 03 00 00 00 00 ");
@@ -191,4 +192,22 @@ TEST_F(UsbWindow, ACableThisUserMayNotOpenIsNamedWithTheFix) {
     ASSERT_EQ(dialogs.informations.size(), 1);
     EXPECT_TRUE(dialogs.informations[0].contains("/dev/hidraw3"));
     EXPECT_TRUE(dialogs.informations[0].contains("udev"));
+}
+
+TEST_F(UsbWindow, ASecondWindowOfTheProgramWorksWithoutTheCable) {
+    TSimulatedHid& cable = bed->Add({});
+    Open();
+    ScriptedDialogs secondDialogs;
+    WindowOptions options;
+    options.dialogs = &secondDialogs;
+    TFCOMM second(options);
+    EXPECT_EQ(secondDialogs.errors,
+              QStringList{"Only one THidDeviceController allowed per program"});
+    EXPECT_EQ(second.HidCtl(), nullptr);
+    second.control<QPushButton>(QStringLiteral("USBCon"))->click();
+    EXPECT_EQ(secondDialogs.informations, QStringList{kCableNotConnectedText});
+    // The first window keeps its cable.
+    Button("USBCon")->click();
+    SendReadings(cable, 3);
+    EXPECT_TRUE(WaitFor([&] { return Rows() == 3; }, 15000));
 }

@@ -51,12 +51,12 @@ QString HidPermissionMessage(const QString& devicePath) {
     }
     return QStringLiteral(
                "The USB interface cable is connected as %1%2, but this user may not read and "
-               "write it.\n\nInstall the program's udev rule, which gives the logged-in user "
-               "the cable:\n"
-               "  sudo cp 70-orvex-usb-cable.rules /etc/udev/rules.d/\n"
+               "write it.\n\nThe program's udev rule 70-orvex-usb-cable.rules gives the user "
+               "logged in at this computer's desktop the cable. When it is in neither "
+               "/usr/lib/udev/rules.d nor /etc/udev/rules.d, install it:\n"
+               "  sudo cp link/udev/70-orvex-usb-cable.rules /etc/udev/rules.d/\n"
                "  sudo udevadm control --reload\n"
-               "then unplug the cable and plug it in again (see the README, \"USB adapter "
-               "cable\").")
+               "then unplug the cable and plug it in again (README, \"USB adapter cable\").")
         .arg(devicePath, owner);
 }
 

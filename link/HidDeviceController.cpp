@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <pthread.h>
 
 namespace orvex {
 
@@ -317,6 +318,7 @@ void THidDeviceReadThread::Pause(int ms) {
 }
 
 void THidDeviceReadThread::Execute() {
+    pthread_setname_np(pthread_self(), "hid-read");
     try {
         while (!terminated_) {
             std::fill(buffer_.begin(), buffer_.end(), std::uint8_t(0));

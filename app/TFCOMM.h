@@ -43,7 +43,8 @@ struct WindowOptions {
     IDialogs* dialogs = nullptr;      // nullptr: the real Qt dialogs
     MachineProbe machineProbe;        // empty: uname(2)
     std::array<QString, 4> portPaths; // serial devices for COM1..COM4; empty: the default
-    std::shared_ptr<IHidPlatform> hidPlatform; // HID access; nullptr: the system's (hidraw)
+    // HID access; nullptr: the system's (libudev and hidraw).
+    std::shared_ptr<IHidPlatform> hidPlatform;
 };
 
 class TFCOMM : public QMainWindow {

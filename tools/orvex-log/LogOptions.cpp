@@ -37,10 +37,10 @@ LogOptionsResult ParseLogOptions(const std::vector<std::string>& args) {
             o.usb = true;
         } else if (arg == "--list") {
             o.list = true;
-        } else if (std::string* path = value("--hidraw", o.hidraw)           ? &o.hidraw
-                                        : value("--hid-replay", o.hidReplay)   ? &o.hidReplay
-                                        : value("--hid-capture", o.hidCapture) ? &o.hidCapture
-                                                                               : nullptr) {
+        } else if (std::string* path = value("--hidraw", o.hidraw)            ? &o.hidraw
+                                       : value("--hid-replay", o.hidReplay)   ? &o.hidReplay
+                                       : value("--hid-capture", o.hidCapture) ? &o.hidCapture
+                                                                              : nullptr) {
             if (!result.error.empty()) return result;
             if (path->empty()) {
                 result.error = "option " + arg.substr(0, arg.find('=')) + " needs a path";

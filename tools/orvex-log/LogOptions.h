@@ -16,7 +16,9 @@ struct LogOptions {
     long long frames = -1; // stop after this many decoded frames (live input)
     double seconds = -1;   // stop after this many seconds (live input)
     std::string out;       // the record table file: ".xml" at the end, else text as it grows
-    bool usb = false;       // read the first USB adapter cable ("USB to Serial")
+
+    // The USB adapter cable.
+    bool usb = false;       // read the first cable ("USB to Serial")
     std::string hidraw;     // read this hidraw node through the cable link
     std::string hidReplay;  // replay recorded input reports of the cable
     std::string hidCapture; // with usb / hidraw: write the reports received here

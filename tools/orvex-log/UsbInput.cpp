@@ -41,7 +41,8 @@ std::string Std(const QString& s) {
 // symbolic link made by a udev rule, for instance).
 bool SameNode(const QString& a, const QString& b) {
     if (a == b) return true;
-    struct stat sa {}, sb {};
+    struct stat sa {};
+    struct stat sb {};
     return ::stat(a.toLocal8Bit().constData(), &sa) == 0 &&
            ::stat(b.toLocal8Bit().constData(), &sb) == 0 && S_ISCHR(sa.st_mode) &&
            S_ISCHR(sb.st_mode) && sa.st_rdev == sb.st_rdev;

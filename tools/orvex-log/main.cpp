@@ -223,7 +223,8 @@ int main(int argc, char** argv) {
     else if (!o.hidReplay.empty())
         status = RunHidReplay(o.hidReplay, onFrame);
     else
-        status = (!o.port.empty() || o.com != 0) ? RunLive(o, assembler, logger) : Run(o, assembler);
+        status =
+            (!o.port.empty() || o.com != 0) ? RunLive(o, assembler, logger) : Run(o, assembler);
     if (!out.isEmpty() && IsXmlFileName(out)) {
         const FileResult saved = SaveTableXml(logger.table(), out);
         if (!saved.ok())

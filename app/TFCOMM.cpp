@@ -6,8 +6,10 @@
 #include "display/LcdPanel.h"
 #include "files/TableFiles.h"
 #include "link/ConnectionControl.h"
+#include "link/HidDeviceController.h"
 #include "link/LinkPictures.h"
 #include "link/SerialPortDriver.h"
+#include "link/UsbCableLink.h"
 #include "recording/LimitJudge.h"
 #include "recording/RecordGrid.h"
 #include "recording/Sampling.h"
@@ -211,8 +213,12 @@ TFCOMM::TFCOMM(const WindowOptions& options, QWidget* parent)
 }
 
 TFCOMM::~TFCOMM() {
-    // The port closes first, so no bytes arrive while the window is taken apart;
-    // then the grid and its model, which look at the record table in state_.
+    // The cable's devices go back and their reading stops, then the port
+    // closes, so nothing arrives while the window is taken apart; then the grid
+    // and its model, which look at the record table in state_.
+    connection_->AttachCable(nullptr);
+    cable_.reset();
+    HidCtl_.reset();
     connection_.reset();
     COMM2_.reset();
     delete DBGrid1;
@@ -754,6 +760,7 @@ void TFCOMM::ConnectLink(const WindowOptions& options) {
        [this, comCon] { connection_->COMConClick(comCon->isChecked()); });
     On(control<QPushButton>(QStringLiteral("USBCon")), &QPushButton::clicked,
        [this] { USBConClick(); });
+    ConnectCable(options);
 
     // The receive handler is installed by ApplyMeterProfile, as the variant says.
     ShowLinkView(connection_->view());
@@ -881,14 +888,8 @@ void TFCOMM::ShowLinkView(const TLinkViewState& v) {
 }
 
 void TFCOMM::USBConClick() {
-    // The adapter cable is found by its product string among the HID devices;
-    // none is listed here, so the cable counts as not connected.
-    auto* usbCon = control<QPushButton>(QStringLiteral("USBCon"));
-    dialogs_->Inform(
-        this,
-        QStringLiteral("USB interface cable is not securely connected, please check and re-try."));
-    connection_->SetUSBConDown(false);
-    usbCon->setChecked(false);
+    connection_->USBConClick(control<QPushButton>(QStringLiteral("USBCon"))->isChecked(),
+                             IFOrvex->isChecked());
 }
 
 void TFCOMM::ShowPage() {

@@ -28,7 +28,10 @@ namespace orvex {
 
 class TChartControl;
 class TConnectionControl;
+class THidDeviceController;
+class IHidPlatform;
 class TSerialPortDriver;
+class TUsbCableLink;
 struct TLinkViewState;
 class TClickPanel;
 class TLcdPanel;
@@ -40,6 +43,8 @@ struct WindowOptions {
     IDialogs* dialogs = nullptr;      // nullptr: the real Qt dialogs
     MachineProbe machineProbe;        // empty: uname(2)
     std::array<QString, 4> portPaths; // serial devices for COM1..COM4; empty: the default
+    // HID access; nullptr: the system's (libudev and hidraw).
+    std::shared_ptr<IHidPlatform> hidPlatform;
 };
 
 class TFCOMM : public QMainWindow {
@@ -103,6 +108,13 @@ class TFCOMM : public QMainWindow {
     // The serial port component and the connection controls with the watchdog.
     TSerialPortDriver& COMM2() { return *COMM2_; }
     TConnectionControl& Connection() { return *connection_; }
+    // The HID device controller (none in a second window of the same program:
+    // there is one controller per program) and the USB adapter cable link.
+    THidDeviceController* HidCtl() { return HidCtl_.get(); }
+    TUsbCableLink& Cable() { return *cable_; }
+    // The notice of a link lost under the user (the cable pulled, a port gone):
+    // TConnectionControl::LinkLost has put the controls back already.
+    void LinkLostNotice(const QString& text);
 
     // The widget with that control name (object name), or nullptr.
     template <typename W = QWidget> W* control(const QString& name) const {
@@ -129,6 +141,9 @@ class TFCOMM : public QMainWindow {
     void ConnectRecording();
     void ConnectChart();
     void ConnectLink(const WindowOptions& options);
+    void ConnectCable(const WindowOptions& options);
+    void SyncDevListBox();
+    void SyncHistoryListBox();
     void ConnectFiles();
     void ShowLinkView(const TLinkViewState& view);
     // Puts a replacement text into an edit (its change handler runs again).
@@ -183,6 +198,10 @@ class TFCOMM : public QMainWindow {
     QString lastOpenedFile_; // the open dialog keeps the last name chosen
     std::unique_ptr<TSerialPortDriver> COMM2_;
     std::unique_ptr<TConnectionControl> connection_;
+    std::unique_ptr<THidDeviceController> HidCtl_;
+    std::unique_ptr<TUsbCableLink> cable_;
+    long long historyShown_ = 0; // cable history lines copied to HistoryListBox
+    bool historySyncQueued_ = false;
 };
 
 } // namespace orvex

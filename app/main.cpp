@@ -33,9 +33,22 @@ void PrintHelp() {
 } // namespace
 
 int main(int argc, char** argv) {
+    // --help needs no display: answer it before the toolkit looks for one.
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            PrintHelp();
+            return 0;
+        }
+        if (std::strncmp(argv[i], "--com", 5) == 0) {
+            ++i; // a device path, even one that looks like an option
+        }
+    }
+
     QApplication app(argc, argv);
     // The window caption carries the program's title.
     QApplication::setApplicationDisplayName(QString());
+    // Desktops (Wayland's app id) match the window to its menu entry and icon by this name.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.orvex.Interface"));
 
     orvex::WindowOptions options;
     bool quitWhenShown = false;

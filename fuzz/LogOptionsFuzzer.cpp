@@ -37,9 +37,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const LogOptions& o = parsed.options;
     if (o.help) return 0;
 
-    const int sources =
-        int(o.sample) + int(!o.input.empty()) + int(!o.port.empty()) + int(o.com != 0);
-    FUZZ_CHECK(sources == 1, line);
+    const int sources = int(o.sample) + int(!o.input.empty()) + int(!o.port.empty()) +
+                        int(o.com != 0) + int(o.usb) + int(!o.hidraw.empty()) +
+                        int(!o.hidReplay.empty());
+    FUZZ_CHECK(o.list ? sources == 0 : sources == 1, line);
+    FUZZ_CHECK(o.hidCapture.empty() || o.usb || !o.hidraw.empty(), line);
     FUZZ_CHECK(o.com >= 0 && o.com <= 4, line);
     FUZZ_CHECK(o.limit >= 0 && o.limit <= 10000000, line);
     FUZZ_CHECK(o.interval >= -1, line);
@@ -54,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                        TRunDeadline::StepMs(ms) <= TRunDeadline::kMaxStepMs,
                    line);
     }
-    const bool live = !o.port.empty() || o.com != 0;
-    FUZZ_CHECK(live || (o.frames == -1 && o.seconds == -1), line);
+    const bool live = !o.port.empty() || o.com != 0 || o.usb || !o.hidraw.empty();
+    FUZZ_CHECK(live || o.list || (o.frames == -1 && o.seconds == -1), line);
     return 0;
 }

@@ -1,6 +1,7 @@
 #include "link/ConnectionControl.h"
 
 #include "link/SerialPortDriver.h"
+#include "link/UsbCableLink.h"
 
 namespace orvex {
 
@@ -111,6 +112,98 @@ void TConnectionControl::ConTimerTimer() {
     view_.CONokNVisible = true;
     watchdogTicks = 0;
     Publish();
+}
+
+void TConnectionControl::ShowUsbState() {
+    if (!view_.USBConDown) {
+        view_.COMConVisible = true;
+        view_.btComVisible = view_.comItemChecked; // the selected port's panel only
+        view_.USBConCaption = QStringLiteral("USB Connection");
+        view_.LCDsendVisible = false;
+    } else {
+        view_.USBConCaption = QStringLiteral("USB Disconnect");
+        view_.LCDsendVisible = true;
+        view_.COMConVisible = false;
+        view_.btComVisible.fill(false);
+    }
+    emit lcdSendVisibilityChanged(view_.LCDsendVisible);
+}
+
+void TConnectionControl::USBConClick(bool down, bool IFOrvexTicked) {
+    // The button has already taken its new state; the group releases COMCon.
+    SetUSBConDown(down);
+    if (!cable_) {
+        emit informRequested(kCableNotConnectedText);
+        SetUSBConDown(false);
+        ShowUsbState();
+        Publish();
+        return;
+    }
+    // 1. The selected device stops reading; 2. the set-up report (on release too).
+    cable_->ReadBtnClick();
+    if (!cable_->SetFeatureClick()) SetUSBConDown(false);
+    // 3.
+    cable_->usbIdleReports = 0;
+    cable_->currentHidDevice = nullptr;
+    // 4. The selected cable reads into OrvexHidData while USBCon is down.
+    if (THidDevice* device = cable_->SelectedDevice()) {
+        cable_->currentHidDevice = device;
+        if (!device->readWriteAccess()) {
+            SetUSBConDown(false);
+            // The cable is there but may not be opened: on Linux that is the
+            // permission on its node, so say so rather than nothing.
+            if (down) {
+                ShowUsbState();
+                Publish();
+                emit informRequested(HidPermissionMessage(device->pnpInfo().devicePath));
+                return;
+            }
+        } else if (view_.USBConDown) {
+            if (IFOrvexTicked)
+                cable_->StartReading(device);
+            else
+                device->SetDataHandler(nullptr);
+        }
+    }
+    // 5. and 6.
+    ShowUsbState();
+    Publish();
+}
+
+void TConnectionControl::SetFeatureClick() {
+    if (!cable_) return;
+    if (!cable_->SetFeatureClick()) {
+        SetUSBConDown(false);
+        Publish();
+    }
+}
+
+void TConnectionControl::WatchdogUsbStep() {
+    if (!cable_ || cable_->usbIdleReports < kUsbIdleReportLimit) return;
+    cable_->usbIdleReports = 0;
+    SetUSBConDown(false);
+    cable_->StopReading();
+    // Only the button is released: caption, LCDsend, COMCon and the port
+    // panels stay until the next click on USBCon.
+    Publish();
+    emit informRequested(kMeterNotReadyText);
+}
+
+void TConnectionControl::LinkLost(TLinkKind kind, const QString& notice) {
+    if (kind == TLinkKind::Usb) {
+        if (cable_ && cable_->linkUp()) cable_->StopReading();
+        SetUSBConDown(false);
+        ShowUsbState();
+    } else {
+        SerialDisconnectSteps();
+        SetCOMConDown(false);
+        view_.USBConVisible = true;
+    }
+    Publish();
+    if (noticeOpen_) return; // one notice at a time
+    noticeOpen_ = true;
+    emit linkLostNotice(notice);
+    noticeOpen_ = false;
 }
 
 void TConnectionControl::FrameDecoded() {

@@ -35,6 +35,19 @@ LogOptionsResult ParseLogOptions(const std::vector<std::string>& args) {
             o.help = true;
         } else if (arg == "--sample") {
             o.sample = true;
+        } else if (arg == "--usb") {
+            o.usb = true;
+        } else if (arg == "--list") {
+            o.list = true;
+        } else if (std::string* path = value("--hidraw", o.hidraw)            ? &o.hidraw
+                                       : value("--hid-replay", o.hidReplay)   ? &o.hidReplay
+                                       : value("--hid-capture", o.hidCapture) ? &o.hidCapture
+                                                                              : nullptr) {
+            if (!result.error.empty()) return result;
+            if (path->empty()) {
+                result.error = "option " + arg.substr(0, arg.find('=')) + " needs a path";
+                return result;
+            }
         } else if (arg == "--no-repeat") {
             o.repeat = false;
         } else if (std::string text; value("--limit", text) || value("--interval", text)) {
@@ -113,21 +126,32 @@ LogOptionsResult ParseLogOptions(const std::vector<std::string>& args) {
         }
     }
     if (o.help) return result;
-    const int sources =
-        int(o.sample) + int(!o.input.empty()) + int(!o.port.empty()) + int(o.com != 0);
-    if (sources > 1) {
-        result.error = "give one input: --input, --sample, --port or --com";
+    const int sources = int(o.sample) + int(!o.input.empty()) + int(!o.port.empty()) +
+                        int(o.com != 0) + int(o.usb) + int(!o.hidraw.empty()) +
+                        int(!o.hidReplay.empty());
+    const bool live = !o.port.empty() || o.com != 0 || o.usb || !o.hidraw.empty();
+    if (o.list) {
+        if (sources > 0) result.error = "--list takes no input";
+    } else if (sources > 1) {
+        result.error = "give one input: --input, --sample, --port, --com, --usb, --hidraw or "
+                       "--hid-replay";
     } else if (sources == 0) {
-        result.error = "no input: give --input FILE, --input -, --sample, --port PATH or --com N";
-    } else if ((o.frames > 0 || o.seconds > 0) && o.port.empty() && o.com == 0) {
-        result.error = "--frames and --seconds go with a live line (--port or --com)";
+        result.error = "no input: give --input FILE, --input -, --sample, --port PATH, --com N, "
+                       "--usb, --hidraw PATH or --hid-replay FILE";
+    } else if ((o.frames > 0 || o.seconds > 0) && !live) {
+        result.error =
+            "--frames and --seconds go with a live input (--port, --com, --usb or --hidraw)";
+    } else if (!o.hidCapture.empty() && !o.usb && o.hidraw.empty()) {
+        result.error = "--hid-capture goes with --usb or --hidraw";
     }
     return result;
 }
 
 std::string LogUsage() {
-    return "Usage: orvex-log (--input FILE | --input - | --sample | --port PATH | --com N)\n"
-           "                 [--frames N] [--seconds S] [recording options]\n"
+    return "Usage: orvex-log (--input FILE | --input - | --sample | --port PATH | --com N |\n"
+           "                  --usb | --hidraw PATH | --hid-replay FILE)\n"
+           "                 [--frames N] [--seconds S] [--hid-capture FILE] [recording options]\n"
+           "       orvex-log --list\n"
            "\n"
            "Reads raw meter bytes, rebuilds the packets and writes one JSON object per\n"
            "decoded frame to standard output, one per line.  The value text uses the\n"
@@ -145,8 +169,23 @@ std::string LogUsage() {
            "                 parity) until SIGINT/SIGTERM, --frames or --seconds\n"
            "  --com N        the same for the port \"COMN\" of the window (N = 1..4):\n"
            "                 /dev/ttyUSB<N-1> when it exists, else /dev/ttyS<N-1>\n"
-           "  --frames N     with a live line: stop after N decoded frames\n"
-           "  --seconds S    with a live line: stop after S seconds (a decimal number\n"
+           "  --usb          read the meter through its USB adapter cable: the first\n"
+           "                 HID device named \"USB to Serial\" (the user needs read and\n"
+           "                 write access to its /dev/hidraw node: see the README)\n"
+           "  --hidraw PATH  the same through the HID device PATH (/dev/hidrawN)\n"
+           "  --hid-capture FILE\n"
+           "                 with --usb or --hidraw: also write every input report\n"
+           "                 received to FILE, one a line (report ID, then the data\n"
+           "                 bytes, two hexadecimal digits each)\n"
+           "  --hid-replay FILE\n"
+           "                 run reports recorded that way through the cable link;\n"
+           "                 blank lines and lines starting with # are ignored, a\n"
+           "                 malformed line ends the run (status 2, naming its line)\n"
+           "  --list         list what can be connected: COM1..COM4 and their\n"
+           "                 devices, the other serial devices and every HID device,\n"
+           "                 each with whether it can be opened\n"
+           "  --frames N     with a live input: stop after N decoded frames\n"
+           "  --seconds S    with a live input: stop after S seconds (a decimal number\n"
            "                 above 0, up to 100 years)\n"
            "  --out FILE     write the record table to FILE: a name ending in \".xml\"\n"
            "                 gets the XML data packet when the run ends (written to a\n"

@@ -21,6 +21,13 @@ struct LogOptions {
     std::string out;       // the record table file: ".xml" at the end, else text as it grows
     std::string report;    // the printed report as a PDF file, written at the end
 
+    // The USB adapter cable.
+    bool usb = false;       // read the first cable ("USB to Serial")
+    std::string hidraw;     // read this hidraw node through the cable link
+    std::string hidReplay;  // replay recorded input reports of the cable
+    std::string hidCapture; // with usb / hidraw: write the reports received here
+    bool list = false;      // list what can be connected and end
+
     // Recording, as the window's controls set it.
     int limit = 10000;        // record limit (rows after each clearing)
     bool repeat = true;       // "Repeat": record a reading equal to the last one

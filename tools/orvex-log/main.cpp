@@ -12,6 +12,7 @@
 #include "tools/orvex-log/ReadingJson.h"
 #include "tools/orvex-log/RunDeadline.h"
 #include "tools/orvex-log/SampleStream.h"
+#include "tools/orvex-log/UsbInput.h"
 
 #include "files/FileNames.h"
 #include "files/TableCsv.h"
@@ -219,6 +220,7 @@ int main(int argc, char** argv) {
         std::fputs(LogUsage().c_str(), stdout);
         return 0;
     }
+    if (parsed.options.list) return ListConnectableDevices();
 
     const MeterProfile* profile = FindMeterProfile(QStringLiteral("22"));
     FrameLogger logger(profile ? *profile : MeterProfile{}, parsed.options);
@@ -249,8 +251,20 @@ int main(int argc, char** argv) {
         appender.follow(logger.table());
     }
 
-    int status =
-        (!o.port.empty() || o.com != 0) ? RunLive(o, assembler, logger) : Run(o, assembler);
+    const auto onFrame = [&logger](const QString& frame) {
+        logger.OnFrame(frame);
+        if (!FlushReadings()) QCoreApplication::quit(); // the lines cannot be written: stop
+    };
+    int status = 0;
+    if (o.usb || !o.hidraw.empty())
+        status = RunUsbInput({o.usb, o.hidraw, o.hidCapture, o.frames, o.seconds}, onFrame,
+                             [&logger] { return logger.decoded(); });
+    else if (!o.hidReplay.empty())
+        status = RunHidReplay(o.hidReplay, onFrame);
+    else
+        status =
+            (!o.port.empty() || o.com != 0) ? RunLive(o, assembler, logger) : Run(o, assembler);
+    if (!FlushReadings()) status = std::max(status, 1);
     if (!out.isEmpty() && IsXmlFileName(out)) {
         const FileResult saved = SaveTableXml(logger.table(), out);
         if (!saved.ok())

@@ -21,8 +21,8 @@ void TFCOMM::ConnectSession(const WindowOptions& options) {
             [this](const QString& text) { ShowHandlerError(text); });
     connect(COMM2_.get(), &TSerialPortDriver::portLost, this, [this] {
         RunHandler([this] {
-            const QString notice = SerialLostNotice(
-                TSerialPortDriver::PortName(COMM2_->ComPort()), COMM2_->OpenedDevicePath());
+            const QString notice = SerialLostNotice(TSerialPortDriver::PortName(COMM2_->ComPort()),
+                                                    COMM2_->OpenedDevicePath());
             connection_->LinkLost(TLinkKind::Serial, notice);
         });
     });

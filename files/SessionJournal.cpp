@@ -106,8 +106,8 @@ struct TSessionJournal::Writer {
                 err = WriteAll(fd, body.constData(), static_cast<std::size_t>(body.size()));
                 unsynced = true;
             }
-            const bool syncDue = flushTarget != flushesDone || stopping ||
-                                 Clock::now() - lastSync >= kSyncPeriod;
+            const bool syncDue =
+                flushTarget != flushesDone || stopping || Clock::now() - lastSync >= kSyncPeriod;
             if (!err && !broken && unsynced && syncDue) {
                 if (::fdatasync(fd) != 0) err = errno;
                 lastSync = Clock::now();
@@ -395,8 +395,8 @@ bool TStaleJournal::Discard() {
 
 bool TStaleJournal::SetAside(QString* newPath) {
     const QString target = path_ + QStringLiteral(".damaged");
-    const bool ok = ::rename(QFile::encodeName(path_).constData(),
-                             QFile::encodeName(target).constData()) == 0;
+    const bool ok =
+        ::rename(QFile::encodeName(path_).constData(), QFile::encodeName(target).constData()) == 0;
     if (ok && newPath) *newPath = target;
     Release();
     return ok;

@@ -82,11 +82,10 @@ TUserIdentity TUserIdentity::Current() {
 QList<TPortHolder> FindPortHolders(const QString& devicePath) {
     QList<TPortHolder> holders;
     struct stat device {};
-    if (::stat(QFile::encodeName(devicePath).constData(), &device) != 0 ||
-        !S_ISCHR(device.st_mode))
+    if (::stat(QFile::encodeName(devicePath).constData(), &device) != 0 || !S_ISCHR(device.st_mode))
         return holders;
-    const QStringList pids = QDir(QStringLiteral("/proc"))
-                                 .entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::NoSort);
+    const QStringList pids =
+        QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::NoSort);
     for (const QString& pidText : pids) {
         bool numeric = false;
         const qint64 pid = pidText.toLongLong(&numeric);
@@ -111,8 +110,7 @@ QList<TPortHolder> FindPortHolders(const QString& devicePath) {
 }
 
 TPortDiagnosis DiagnosePortOpenFailure(const QString& portName, const QString& devicePath,
-                                       const TPortOpenFailure& failure,
-                                       const TUserIdentity& user,
+                                       const TPortOpenFailure& failure, const TUserIdentity& user,
                                        const QString& portChoiceHint) {
     TPortDiagnosis d;
     const QString subject = Subject(portName, devicePath);
@@ -199,7 +197,8 @@ TPortDiagnosis DiagnosePortOpenFailure(const QString& portName, const QString& d
                                  "(README, \"Serial port\").")
                       .arg(d.group);
         }
-        d.text = QStringLiteral("%1 cannot be opened: no permission. %2\n\n%3").arg(subject, why, fix);
+        d.text =
+            QStringLiteral("%1 cannot be opened: no permission. %2\n\n%3").arg(subject, why, fix);
         return d;
     }
     d.problem = TPortProblem::Other;
@@ -221,8 +220,9 @@ QString SerialLostNotice(const QString& portName, const QString& devicePath) {
     return QStringLiteral("The link to the meter was lost: %1 is no longer there (the cable or "
                           "adapter was unplugged, or the line hung up).\n\nThe readings recorded "
                           "so far are kept. Plug it in again and press \"COM Connect\" to go on.")
-        .arg(portName.isEmpty() ? devicePath
-                                : QStringLiteral("the serial port %1 (%2)").arg(portName, devicePath));
+        .arg(portName.isEmpty()
+                 ? devicePath
+                 : QStringLiteral("the serial port %1 (%2)").arg(portName, devicePath));
 }
 
 } // namespace orvex

@@ -67,9 +67,9 @@ TEST(SessionJournal, HoldsTheRecordedRowsAsATableFileUntilASaveOrNew) {
     RecordTable table;
     TSessionJournal journal(folder);
     ASSERT_TRUE(journal.Start(QDateTime(QDate(2024, 5, 3), QTime(9, 11, 40))));
-    EXPECT_EQ(QFileInfo(journal.filePath()).fileName(),
-              QStringLiteral("journal-%1-20240503-091140.txt")
-                  .arg(QCoreApplication::applicationPid()));
+    EXPECT_EQ(
+        QFileInfo(journal.filePath()).fileName(),
+        QStringLiteral("journal-%1-20240503-091140.txt").arg(QCoreApplication::applicationPid()));
 
     Record(table, journal, 1, 5);
     ASSERT_TRUE(journal.Flush());

@@ -42,8 +42,7 @@ struct Holder {
     bool Start(const QString& path) {
         process.start(QStringLiteral("flock"),
                       {QStringLiteral("--exclusive"), QStringLiteral("--no-fork"), path,
-                       QStringLiteral("sleep"),
-                       QStringLiteral("60")});
+                       QStringLiteral("sleep"), QStringLiteral("60")});
         return process.waitForStarted(10000) && WaitFor([&] { return LockedElsewhere(path); });
     }
     ~Holder() {
@@ -94,8 +93,8 @@ TEST(PortOpenDiagnosis, AFailedOpenSaysWhyInPlainWords) {
         driver.SetPortDevicePath(D::pnCOM3, c.path);
         driver.SetComPort(D::pnCOM3);
         ASSERT_FALSE(driver.Connect()) << c.name;
-        const TPortDiagnosis d =
-            DiagnosePortOpenFailure(D::PortName(driver.ComPort()), c.path, driver.LastOpenFailure());
+        const TPortDiagnosis d = DiagnosePortOpenFailure(D::PortName(driver.ComPort()), c.path,
+                                                         driver.LastOpenFailure());
         EXPECT_EQ(d.problem, c.problem) << c.name;
         for (const QString& part : c.says)
             EXPECT_TRUE(d.text.contains(part)) << c.name << ": " << d.text.toStdString();
@@ -178,8 +177,8 @@ TEST(PortOpenDiagnosis, NoPermissionNamesTheGroupAndTheFix) {
     };
     for (const auto& c : cases) {
         ASSERT_EQ(::chmod(native.constData(), c.mode), 0);
-        const TPortDiagnosis d = DiagnosePortOpenFailure(
-            QStringLiteral("COM1"), path, {TPortOpenFailure::Open, EACCES}, c.user);
+        const TPortDiagnosis d = DiagnosePortOpenFailure(QStringLiteral("COM1"), path,
+                                                         {TPortOpenFailure::Open, EACCES}, c.user);
         EXPECT_EQ(d.problem, TPortProblem::NoPermission) << c.name;
         EXPECT_EQ(d.group, groupName) << c.name;
         EXPECT_EQ(d.inGroup, c.inGroup) << c.name;

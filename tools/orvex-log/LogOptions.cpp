@@ -75,8 +75,10 @@ LogOptionsResult ParseLogOptions(const std::vector<std::string>& args) {
             const std::string name = arg.substr(0, 6);
             std::string path;
             if (arg.size() == 6 && (i + 1 >= args.size() || args[i + 1].rfind("--", 0) == 0)) {
-                result.error = "option " + name + " needs a path: the serial device of the port "
-                               "COM" + name.substr(5) + " (or use --com " + name.substr(5) + ")";
+                result.error = "option " + name +
+                               " needs a path: the serial device of the port "
+                               "COM" +
+                               name.substr(5) + " (or use --com " + name.substr(5) + ")";
                 return result;
             }
             value(name, path);

@@ -159,9 +159,9 @@ void OnStopSignal(int) {
 // "19200 bit/s, 7O1".
 std::string LineText(const TSerialPortDriver& d) {
     const char parity = "NOEMS"[int(d.ComPortParity())];
-    const char* stop = d.ComPortStopBits() == TSerialPortDriver::sb1BITS      ? "1"
-                       : d.ComPortStopBits() == TSerialPortDriver::sb2BITS    ? "2"
-                                                                             : "1.5";
+    const char* stop = d.ComPortStopBits() == TSerialPortDriver::sb1BITS   ? "1"
+                       : d.ComPortStopBits() == TSerialPortDriver::sb2BITS ? "2"
+                                                                           : "1.5";
     return std::to_string(TSerialPortDriver::BaudRateValue(d.ComPortSpeed())) + " bit/s, " +
            std::to_string(int(d.ComPortDataBits()) + 5) + parity + stop;
 }
@@ -174,14 +174,15 @@ constexpr int kSilenceSeconds = 10;
 int RunLive(const LogOptions& options, TPacketAssembler& assembler, FrameLogger& logger) {
     TSerialPortDriver driver;
     ConfigureAsCOMM2(driver);
-    const auto port = static_cast<TSerialPortDriver::TComPortNumber>(
-        options.com != 0 ? options.com - 1 : 0);
+    const auto port =
+        static_cast<TSerialPortDriver::TComPortNumber>(options.com != 0 ? options.com - 1 : 0);
     if (options.com == 0 || !options.port.empty())
         driver.SetPortDevicePath(port, QString::fromStdString(options.port));
     driver.SetComPort(port);
     const std::string device = driver.PortDevicePath(driver.ComPort()).toStdString();
-    const std::string where =
-        options.com != 0 ? TSerialPortDriver::PortName(port).toStdString() + " = " + device : device;
+    const std::string where = options.com != 0
+                                  ? TSerialPortDriver::PortName(port).toStdString() + " = " + device
+                                  : device;
     if (!driver.Connect()) {
         // Why, and the fix, as the window says it.
         std::fprintf(stderr, "orvex-log: %s\n",

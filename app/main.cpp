@@ -91,6 +91,8 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     // The window caption carries the program's title.
     QApplication::setApplicationDisplayName(QString());
+    // Desktops (Wayland's app id) match the window to its menu entry and icon by this name.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.orvex.Interface"));
 
     orvex::TFCOMM window(options);
     QObject::connect(&window, &orvex::TFCOMM::terminationRequested, &app, &QApplication::quit,

@@ -228,9 +228,14 @@ std::string LogUsage() {
            "  --hi X         high judge limit (default 22000)\n"
            "  --lo Y         low judge limit (default -22000)\n"
            "\n"
+           "A live serial run says on standard error what it reads and when no packet\n"
+           "has come for 10 seconds; an input without any meter packet is reported.\n"
+           "\n"
            "Exit status: 0 at the end of the input (or of the live run), 1 when\n"
            "reading fails or the line is lost, 2 for a missing input file, a port\n"
-           "that cannot be opened or a wrong command line.\n";
+           "that cannot be opened (the reason and the fix are given), an --out or\n"
+           "--report file that cannot be written (tried before the run) or a wrong\n"
+           "command line.\n";
 }
 
 } // namespace orvex

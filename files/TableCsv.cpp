@@ -431,11 +431,13 @@ bool TableCsvAppender::open(const QString& fileName) {
     close();
     failed_ = false;
     error_.clear();
+    reason_.clear();
     file_.setFileName(fileName);
     // Unbuffered: every write goes to the system at once.
     if (!file_.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
         failed_ = true;
-        error_ = QStringLiteral("%1: %2").arg(fileName, file_.errorString());
+        reason_ = file_.errorString();
+        error_ = QStringLiteral("%1: %2").arg(fileName, reason_);
         emit writeFailed(error_);
         return false;
     }
@@ -465,7 +467,8 @@ bool TableCsvAppender::writeAll(const QByteArray& bytes) {
     if (bytes.isEmpty()) return true;
     if (file_.write(bytes) == bytes.size()) return true;
     failed_ = true;
-    error_ = QStringLiteral("%1: %2").arg(file_.fileName(), file_.errorString());
+    reason_ = file_.errorString();
+    error_ = QStringLiteral("%1: %2").arg(file_.fileName(), reason_);
     emit writeFailed(error_);
     return false;
 }

@@ -81,6 +81,8 @@ class TableCsvAppender : public QObject {
 
     bool failed() const { return failed_; }
     QString errorString() const { return error_; }
+    // The system's reason alone ("No such file or directory"), without the file name.
+    QString reason() const { return reason_; }
 
   signals:
     // Emitted once, on the first write that fails.
@@ -93,6 +95,7 @@ class TableCsvAppender : public QObject {
     QFile file_;
     bool failed_ = false;
     QString error_;
+    QString reason_;
     QMetaObject::Connection connection_;
 };
 

@@ -148,6 +148,8 @@ class TableTextAppender : public QObject {
 
     bool failed() const { return failed_; }
     QString errorString() const { return error_; }
+    // The system's reason alone ("No such file or directory"), without the file name.
+    QString reason() const { return reason_; }
 
   signals:
     // Emitted once, on the first write that fails.
@@ -159,6 +161,7 @@ class TableTextAppender : public QObject {
     int fd_ = -1;
     bool failed_ = false;
     QString error_;
+    QString reason_;
     QString fileName_;
     QMetaObject::Connection connection_;
 };

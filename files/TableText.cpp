@@ -267,12 +267,14 @@ bool TableTextAppender::open(const QString& fileName) {
     close();
     failed_ = false;
     error_.clear();
+    reason_.clear();
     fileName_ = fileName;
     fd_ = ::open(QFile::encodeName(fileName).constData(),
                  O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666);
     if (fd_ < 0) {
         failed_ = true;
-        error_ = QStringLiteral("%1: %2").arg(fileName, QString::fromLocal8Bit(strerror(errno)));
+        reason_ = QString::fromLocal8Bit(strerror(errno));
+        error_ = QStringLiteral("%1: %2").arg(fileName, reason_);
         emit writeFailed(error_);
         return false;
     }
@@ -309,8 +311,8 @@ bool TableTextAppender::writeAll(const QByteArray& bytes) {
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             failed_ = true;
-            error_ = QStringLiteral("%1: %2").arg(
-                fileName_, QString::fromLocal8Bit(strerror(n < 0 ? errno : EIO)));
+            reason_ = QString::fromLocal8Bit(strerror(n < 0 ? errno : EIO));
+            error_ = QStringLiteral("%1: %2").arg(fileName_, reason_);
             emit writeFailed(error_);
             return false;
         }

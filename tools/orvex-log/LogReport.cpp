@@ -19,7 +19,7 @@ std::string WriteLogReport(const RecordTable& table, const std::string& fileName
                "': the record table is empty, there is nothing to print";
     const FileResult r = SaveReportPdf(table, QString::fromStdString(fileName));
     if (r.ok()) return {};
-    return "cannot write the report '" + fileName + "': " + r.error.toStdString();
+    return "cannot write the report '" + fileName + "': " + r.reason.toStdString();
 }
 
 } // namespace orvex

@@ -4,6 +4,7 @@
 #include "app/Widgets.h"
 #include "chart/TChartView.h"
 #include "display/LcdPanel.h"
+#include "files/SessionJournal.h"
 #include "files/TableFiles.h"
 #include "link/ConnectionControl.h"
 #include "link/HidDeviceController.h"
@@ -207,12 +208,15 @@ TFCOMM::TFCOMM(const WindowOptions& options, QWidget* parent)
     setFixedSize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
 
     RunHandler([this] { FormCreate(); });
+    RunHandler([this, &options] { ConnectSession(options); });
 
     connection_->StartConTimer();
     Trecord->start();
 }
 
 TFCOMM::~TFCOMM() {
+    // The program ends normally: the journal goes.
+    if (journal_) journal_->Remove();
     // The cable's devices go back and their reading stops, then the port
     // closes, so nothing arrives while the window is taken apart; then the grid
     // and its model, which look at the record table in state_.
@@ -634,10 +638,11 @@ void TFCOMM::TrecordTimer() {
 }
 
 void TFCOMM::RecordNewClick() {
-    state_.recording.recorder.RecordNewClick(
-        [this] { return dialogs_->AskYesNo(this, QString::fromLatin1(kRecordNewQuestion)); },
-        [this] { ClearChartPoints(); },
-        [this] { control<QToolButton>(QStringLiteral("BtNew"))->click(); });
+    if (state_.recording.recorder.RecordNewClick(
+            [this] { return dialogs_->AskYesNo(this, QString::fromLatin1(kRecordNewQuestion)); },
+            [this] { ClearChartPoints(); },
+            [this] { control<QToolButton>(QStringLiteral("BtNew"))->click(); }))
+        RestartJournal(0);
 }
 
 void TFCOMM::JudgeReading() {
@@ -673,6 +678,7 @@ void TFCOMM::INDataToTable() {
     in.recordSITimeText = RecordSITime->text();
     SetRecordMomentNow(in);
     const RecordOutcome outcome = state_.recording.recorder.INDataToTable(in);
+    AfterRecording(outcome);
     if (outcome.feedChart) AddChartValue(state_.protocol.reading.scaledValue);
 }
 
@@ -797,6 +803,9 @@ class TFileProgress {
         return !dialog_->wasCanceled();
     }
 
+    // Gone before any message of the work appears (it would cover the message's OK).
+    void Close() { dialog_.reset(); }
+
   private:
     QWidget* parent_;
     QString label_;
@@ -830,7 +839,9 @@ void TFCOMM::saveasClick() {
     if (name.isEmpty()) return;
     TFileProgress progress(this, QStringLiteral("Saving %1").arg(name), 100000);
     const FileResult r = SaveTable(state_.recording.cds1, name, std::ref(progress));
+    progress.Close();
     if (r.cancelled()) return; // the target was left as it was
+    if (r.ok()) RestartJournal(r.rows); // the file holds the rows up to r.rows
     if (IsXmlFileName(name)) {
         if (r.failed()) ShowHandlerError(XmlSaveFailedMessage(name, r.reason));
         return;
@@ -848,6 +859,7 @@ void TFCOMM::SpeedButton2Click() {
     lastOpenedFile_ = name;
     TFileProgress progress(this, QStringLiteral("Loading %1").arg(name), 4 << 20);
     const FileResult r = LoadDataFile(name, state_.recording.cds1, std::ref(progress));
+    progress.Close();
     if (r.failed()) dialogs_->ShowError(this, LoadFailedMessage(), LoadFailedCaption());
 }
 

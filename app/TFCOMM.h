@@ -37,7 +37,9 @@ class TClickPanel;
 class TLcdPanel;
 class TChartView;
 class TRecordGridModel;
+class TSessionJournal;
 class TShape;
+struct RecordOutcome;
 
 struct WindowOptions {
     IDialogs* dialogs = nullptr;      // nullptr: the real Qt dialogs
@@ -45,6 +47,8 @@ struct WindowOptions {
     std::array<QString, 4> portPaths; // serial devices for COM1..COM4; empty: the default
     // HID access; nullptr: the system's (libudev and hidraw).
     std::shared_ptr<IHidPlatform> hidPlatform;
+    // The folder of the session journals; empty: TSessionJournal::DefaultFolder().
+    QString journalFolder;
 };
 
 class TFCOMM : public QMainWindow {
@@ -115,6 +119,8 @@ class TFCOMM : public QMainWindow {
     // The notice of a link lost under the user (the cable pulled, a port gone):
     // TConnectionControl::LinkLost has put the controls back already.
     void LinkLostNotice(const QString& text);
+    // The session journal of this window (app/WindowSession.cpp).
+    TSessionJournal& Journal() { return *journal_; }
 
     // The widget with that control name (object name), or nullptr.
     template <typename W = QWidget> W* control(const QString& name) const {
@@ -145,6 +151,14 @@ class TFCOMM : public QMainWindow {
     void SyncDevListBox();
     void SyncHistoryListBox();
     void ConnectFiles();
+    // The session: port-open failures and a lost port, the journal and the
+    // offer of journals left by a crash (app/WindowSession.cpp).
+    void ConnectSession(const WindowOptions& options);
+    void OfferStaleJournals();
+    // After INDataToTable's gates: the journal, and the record limit's notice.
+    void AfterRecording(const RecordOutcome& outcome);
+    // The journal starts afresh with the rows firstRow.. of the table.
+    void RestartJournal(int firstRow);
     void ShowLinkView(const TLinkViewState& view);
     // Puts a replacement text into an edit (its change handler runs again).
     static void ReplaceEditText(QLineEdit* edit, const QString& text, int selStart, int selLength);
@@ -200,6 +214,7 @@ class TFCOMM : public QMainWindow {
     std::unique_ptr<TConnectionControl> connection_;
     std::unique_ptr<THidDeviceController> HidCtl_;
     std::unique_ptr<TUsbCableLink> cable_;
+    std::unique_ptr<TSessionJournal> journal_;
     long long historyShown_ = 0; // cable history lines copied to HistoryListBox
     bool historySyncQueued_ = false;
 };

@@ -82,6 +82,8 @@ class TableCsvAppender : public QObject {
 
     bool failed() const { return failed_; }
     QString errorString() const { return error_; }
+    // The system's reason alone ("No such file or directory"), without the file name.
+    QString reason() const { return reason_; }
 
   signals:
     // Emitted once, on the first write that fails.
@@ -96,6 +98,7 @@ class TableCsvAppender : public QObject {
     QString fileName_;
     bool failed_ = false;
     QString error_;
+    QString reason_;
     QMetaObject::Connection connection_;
 };
 

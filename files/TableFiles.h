@@ -152,6 +152,8 @@ class TableTextAppender : public QObject {
 
     bool failed() const { return failed_; }
     QString errorString() const { return error_; }
+    // The system's reason alone ("No such file or directory"), without the file name.
+    QString reason() const { return reason_; }
 
   signals:
     // Emitted once, on the first write that fails.
@@ -164,6 +166,7 @@ class TableTextAppender : public QObject {
     qint64 size_ = 0; // the file's size: its last complete row ends here
     bool failed_ = false;
     QString error_;
+    QString reason_;
     QString fileName_;
     QMetaObject::Connection connection_;
 };

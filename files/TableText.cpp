@@ -271,12 +271,14 @@ bool TableTextAppender::open(const QString& fileName) {
     close();
     failed_ = false;
     error_.clear();
+    reason_.clear();
     fileName_ = fileName;
     fd_ = ::open(EncodeFileName(fileName).constData(),
                  O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666);
     if (fd_ < 0) {
         failed_ = true;
-        error_ = QStringLiteral("%1: %2").arg(fileName, QString::fromLocal8Bit(strerror(errno)));
+        reason_ = QString::fromLocal8Bit(strerror(errno));
+        error_ = QStringLiteral("%1: %2").arg(fileName, reason_);
         emit writeFailed(error_);
         return false;
     }
@@ -313,7 +315,8 @@ bool TableTextAppender::writeAll(const QByteArray& bytes, const std::vector<qsiz
     const int err = detail::AppendRowsToFile(fd_, bytes, rowEnds, size_);
     if (err == 0) return true;
     failed_ = true;
-    error_ = QStringLiteral("%1: %2").arg(fileName_, QString::fromLocal8Bit(strerror(err)));
+    reason_ = QString::fromLocal8Bit(strerror(err));
+    error_ = QStringLiteral("%1: %2").arg(fileName_, reason_);
     emit writeFailed(error_);
     return false;
 }

@@ -1,5 +1,6 @@
 #include "link/ConnectionControl.h"
 
+#include "link/PortOpenDiagnosis.h"
 #include "link/SerialPortDriver.h"
 #include "link/UsbCableLink.h"
 
@@ -16,8 +17,8 @@ void TConnectionControl::StartConTimer() {
     conTimer_.start();
 }
 
-void TConnectionControl::Publish() {
-    if (view_ == published_) return;
+void TConnectionControl::Publish(bool force) {
+    if (!force && view_ == published_) return;
     published_ = view_;
     emit viewChanged(view_);
 }
@@ -49,18 +50,27 @@ void TConnectionControl::SetUSBConDown(bool down) {
     if (down) view_.COMConDown = false;
 }
 
-void TConnectionControl::SerialConnectSteps() {
+bool TConnectionControl::SerialConnectSteps() {
     view_.ComSetup1Enabled = false;
     view_.START1Checked = true;
     view_.START1Enabled = false;
     view_.STOP1Enabled = true;
     view_.STOP1Checked = false;
-    // A port that cannot be opened still gives the connected look; the dark
-    // lamp is all the user sees of it.
-    (void)COMM2_.Connect();
+    if (!COMM2_.Connect()) return false;
     view_.BTConVisible = false;
     view_.BtDisconVisible = true;
     view_.btComEnabled.fill(false);
+    return true;
+}
+
+void TConnectionControl::SerialOpenFailed(const TLinkViewState& before) {
+    // The controls go back to the look they had before the attempt (the clicked
+    // button and menu item took their new state already: show it again), and
+    // the user learns why.
+    view_ = before;
+    view_.COMConDown = false;
+    Publish(true);
+    emit portOpenFailed(PortOpenFailureMessage(COMM2_));
 }
 
 void TConnectionControl::SerialDisconnectSteps() {
@@ -76,7 +86,8 @@ void TConnectionControl::SerialDisconnectSteps() {
 }
 
 void TConnectionControl::BTCon1Click() {
-    SerialConnectSteps();
+    const TLinkViewState before = view_;
+    if (!SerialConnectSteps()) return SerialOpenFailed(before);
     SetCOMConDown(true);
     Publish();
 }
@@ -89,9 +100,10 @@ void TConnectionControl::BtDiscon1Click() {
 
 void TConnectionControl::COMConClick(bool down) {
     // The button has already taken its new state; the group releases USBCon.
+    const TLinkViewState before = view_;
     SetCOMConDown(down);
     if (down) {
-        SerialConnectSteps();
+        if (!SerialConnectSteps()) return SerialOpenFailed(before);
         view_.USBConVisible = false;
     } else {
         SerialDisconnectSteps();

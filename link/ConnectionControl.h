@@ -7,7 +7,8 @@
 // the widgets whenever viewChanged() is emitted:
 //   COM11..COM41 menu items   -> COM11Click() .. COM41Click()
 //   BtCOM1..BtCOM4 panels      -> BtCOMClick(0..3)   (a click moves to the next port)
-//   BTCon, "START"             -> BTCon1Click()
+//   BTCon, "START"             -> BTCon1Click()   (a port that does not open:
+//                                 portOpenFailed(), controls as before)
 //   BtDiscon, "STOP"           -> BtDiscon1Click()
 //   COMCon toggled by the user -> COMConClick(newDownState)
 //   USBCon toggled by the user -> USBConClick(newDownState, IFOrvex ticked)
@@ -137,21 +138,27 @@ class TConnectionControl : public QObject {
     void informRequested(const QString& text);
     // The notice of a lost link (a message box with an OK button).
     void linkLostNotice(const QString& text);
+    // The serial port did not open ("START", "COM Connect"): why, and the fix
+    // (link/PortOpenDiagnosis.h).  The controls are back to the look they had.
+    void portOpenFailed(const QString& text);
     // LCDsend is shown while the USB link is up (the panel also shows it at
     // every decoded packet, so it is changed only here).
     void lcdSendVisibilityChanged(bool visible);
 
   private:
     void SelectPort(int index);
-    // Steps 1-5 of the serial connect and disconnect.
-    void SerialConnectSteps();
+    // Steps 1-5 of the serial connect (false when the port did not open) and disconnect.
+    bool SerialConnectSteps();
+    // A port that did not open: the controls as before the attempt, and why.
+    void SerialOpenFailed(const TLinkViewState& before);
     void SerialDisconnectSteps();
     // The USB branch of the watchdog (usbIdleReports >= 1900: stop reading,
     // release USBCon, tell the user).
     void WatchdogUsbStep();
     // The USB controls after USBCon went up or down (steps 5 and 6 of USBConClick).
     void ShowUsbState();
-    void Publish();
+    // Emits viewChanged when the view changed (or always, when forced).
+    void Publish(bool force = false);
 
     TSerialPortDriver& COMM2_;
     TUsbCableLink* cable_ = nullptr;

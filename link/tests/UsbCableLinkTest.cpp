@@ -479,9 +479,14 @@ TEST_F(CableLinkTest, ReadErrorsAreLogged) {
 
 TEST_F(CableLinkTest, StartWhileUsbIsConnectedKeepsTheCableReading) {
     platform->AddDevice(Device(0, u"USB to Serial"));
+    sim::TMeterPty pty; // "START" opens a real line
+    std::string error;
+    ASSERT_TRUE(pty.Open(&error)) << error;
+    driver.SetPortDevicePath(TSerialPortDriver::pnCOM1, QString::fromStdString(pty.devicePath()));
     Start();
     control.USBConClick(true, true);
     control.BTCon1Click();
+    ASSERT_TRUE(driver.Connected());
     EXPECT_FALSE(control.view().USBConDown) << "USBCon pops up without its click action";
     EXPECT_TRUE(control.view().COMConDown);
     SendPacket(QStringLiteral("/dev/hidraw0"));

@@ -13,6 +13,7 @@ namespace orvex {
 LogOptionsResult ParseLogOptions(const std::vector<std::string>& args) {
     LogOptionsResult result;
     LogOptions& o = result.options;
+    bool comWithPath = false; // --comN PATH: one input with a port and a path
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         // Options that take a value accept "--name VALUE" and "--name=VALUE".
@@ -70,6 +71,26 @@ LogOptionsResult ParseLogOptions(const std::vector<std::string>& args) {
                 return result;
             }
             (isHi ? o.hi : o.lo) = text;
+        } else if (arg.size() >= 6 && arg.rfind("--com", 0) == 0 && arg[5] >= '1' &&
+                   arg[5] <= '4' && (arg.size() == 6 || arg[6] == '=')) {
+            // --com1 PATH .. --com4 PATH: the window's option, the port COMN at PATH.
+            const std::string name = arg.substr(0, 6);
+            std::string path;
+            if (arg.size() == 6 && (i + 1 >= args.size() || args[i + 1].rfind("--", 0) == 0)) {
+                result.error = "option " + name +
+                               " needs a path: the serial device of the port "
+                               "COM" +
+                               name.substr(5) + " (or use --com " + name.substr(5) + ")";
+                return result;
+            }
+            value(name, path);
+            if (path.empty()) {
+                result.error = "option " + name + " needs a path";
+                return result;
+            }
+            o.com = name[5] - '0';
+            o.port = path;
+            comWithPath = true;
         } else if (std::string text; value("--com", text)) {
             if (!result.error.empty()) return result;
             if (text.size() != 1 || text[0] < '1' || text[0] > '4') {
@@ -126,8 +147,9 @@ LogOptionsResult ParseLogOptions(const std::vector<std::string>& args) {
         }
     }
     if (o.help) return result;
+    // --comN PATH sets both the port and its path: one input.
     const int sources = int(o.sample) + int(!o.input.empty()) + int(!o.port.empty()) +
-                        int(o.com != 0) + int(o.usb) + int(!o.hidraw.empty()) +
+                        int(o.com != 0) - int(comWithPath) + int(o.usb) + int(!o.hidraw.empty()) +
                         int(!o.hidReplay.empty());
     const bool live = !o.port.empty() || o.com != 0 || o.usb || !o.hidraw.empty();
     if (o.list) {
@@ -169,6 +191,8 @@ std::string LogUsage() {
            "                 parity) until SIGINT/SIGTERM, --frames or --seconds\n"
            "  --com N        the same for the port \"COMN\" of the window (N = 1..4):\n"
            "                 /dev/ttyUSB<N-1> when it exists, else /dev/ttyS<N-1>\n"
+           "  --comN PATH    the same for the port \"COMN\" at the device PATH, as the\n"
+           "                 window's option of that name\n"
            "  --usb          read the meter through its USB adapter cable: the first\n"
            "                 HID device named \"USB to Serial\" (the user needs read and\n"
            "                 write access to its /dev/hidraw node: see the README)\n"
@@ -202,15 +226,21 @@ std::string LogUsage() {
            "\n"
            "Recording (as the window's controls; every JSON line then also carries\n"
            "\"verdict\", \"recorded\" and, for a recorded frame, its row number \"no\"):\n"
-           "  --limit N      record at most N rows (default 10000; 10000000 is \"limitless\")\n"
+           "  --limit N      record at most N rows (default 10000000, the window's\n"
+           "                 \"limitless\"); reaching it is told once on standard error\n"
            "  --no-repeat    do not record a reading equal to the last recorded one\n"
            "  --interval S   record at most one row every S seconds (\"Sampling Interval\")\n"
            "  --hi X         high judge limit (default 22000)\n"
            "  --lo Y         low judge limit (default -22000)\n"
            "\n"
+           "A live serial run says on standard error what it reads and when no packet\n"
+           "has come for 10 seconds; an input without any meter packet is reported.\n"
+           "\n"
            "Exit status: 0 at the end of the input (or of the live run), 1 when\n"
            "reading fails or the line is lost, 2 for a missing input file, a port\n"
-           "that cannot be opened or a wrong command line.\n";
+           "that cannot be opened (the reason and the fix are given), an --out or\n"
+           "--report file that cannot be written (tried before the run) or a wrong\n"
+           "command line.\n";
 }
 
 } // namespace orvex

@@ -16,6 +16,7 @@ struct LogOptions {
     bool help = false;
     std::string port;      // a serial device to read live
     int com = 0;           // 1..4: the port "COMN" with the window's device mapping
+                           // (--com N), or mapped to `port` (--comN PATH, as the window)
     long long frames = -1; // stop after this many decoded frames (live input)
     double seconds = -1;   // stop after this many seconds (live input)
     std::string out;       // the record table file: ".xml" at the end, else text as it grows
@@ -29,7 +30,7 @@ struct LogOptions {
     bool list = false;      // list what can be connected and end
 
     // Recording, as the window's controls set it.
-    int limit = 10000;        // record limit (rows after each clearing)
+    int limit = 10000000;     // record limit (rows after each clearing): none ("limitless")
     bool repeat = true;       // "Repeat": record a reading equal to the last one
     int interval = -1;        // "Sampling Interval" in seconds; -1 when not checked
     std::string hi = "22000"; // judge limits, in the user's number format

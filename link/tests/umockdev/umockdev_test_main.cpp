@@ -5,6 +5,7 @@
 // be started (and its tests listed) like any other test program.
 
 #include <QApplication>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -44,6 +45,10 @@ void RunUnderPreloadLibrary(char** argv) {
 int main(int argc, char** argv) {
     RunUnderPreloadLibrary(argv);
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Session journals of the windows under test go to a folder of this run,
+    // never to the user's state folder.
+    QTemporaryDir stateHome;
+    qputenv("XDG_STATE_HOME", stateHome.path().toLocal8Bit());
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

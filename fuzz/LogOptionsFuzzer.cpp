@@ -37,8 +37,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const LogOptions& o = parsed.options;
     if (o.help) return 0;
 
+    // --comN PATH is one input that sets both the port number and its path.
     const int sources = int(o.sample) + int(!o.input.empty()) + int(!o.port.empty()) +
-                        int(o.com != 0) + int(o.usb) + int(!o.hidraw.empty()) +
+                        int(o.com != 0 && o.port.empty()) + int(o.usb) + int(!o.hidraw.empty()) +
                         int(!o.hidReplay.empty());
     FUZZ_CHECK(o.list ? sources == 0 : sources == 1, line);
     FUZZ_CHECK(o.hidCapture.empty() || o.usb || !o.hidraw.empty(), line);

@@ -783,6 +783,12 @@ class TFileProgress {
         : parent_(parent), label_(std::move(label)), showFrom_(showFrom) {}
 
     bool operator()(qint64 done, qint64 total) {
+        // Past the end (a load still adding the rows of a file it has read): the
+        // dialog has closed; the event loop still runs, so the link is served.
+        if (complete_) {
+            QApplication::processEvents();
+            return true;
+        }
         if (!dialog_) {
             if (total < showFrom_) return true;
             dialog_ = std::make_unique<QProgressDialog>(label_, QStringLiteral("Cancel"), 0, 1000,
@@ -793,6 +799,7 @@ class TFileProgress {
         }
         dialog_->setValue(total > 0 ? int(done * 1000 / total) : 0);
         QApplication::processEvents();
+        complete_ = done >= total;
         return !dialog_->wasCanceled();
     }
 
@@ -804,6 +811,7 @@ class TFileProgress {
     QString label_;
     qint64 showFrom_;
     std::unique_ptr<QProgressDialog> dialog_;
+    bool complete_ = false;
 };
 
 } // namespace

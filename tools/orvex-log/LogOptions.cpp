@@ -6,6 +6,8 @@
 
 #include <QString>
 
+#include <cmath>
+
 namespace orvex {
 
 LogOptionsResult ParseLogOptions(const std::vector<std::string>& args) {
@@ -126,8 +128,10 @@ LogOptionsResult ParseLogOptions(const std::vector<std::string>& args) {
             if (!result.error.empty()) return result;
             bool ok = false;
             const double v = QString::fromStdString(text).toDouble(&ok);
-            if (!ok || !(v > 0)) {
-                result.error = "--seconds takes a number of seconds above 0, not '" + text + "'";
+            if (!ok || !std::isfinite(v) || !(v > 0) || v > kMaxLogSeconds) {
+                result.error = "--seconds takes a number of seconds above 0 and at most " +
+                               std::to_string(static_cast<long long>(kMaxLogSeconds)) +
+                               " (100 years), not '" + text + "'";
                 return result;
             }
             o.seconds = v;
@@ -205,7 +209,8 @@ std::string LogUsage() {
            "                 devices, the other serial devices and every HID device,\n"
            "                 each with whether it can be opened\n"
            "  --frames N     with a live input: stop after N decoded frames\n"
-           "  --seconds S    with a live input: stop after S seconds\n"
+           "  --seconds S    with a live input: stop after S seconds (a decimal number\n"
+           "                 above 0, up to 100 years)\n"
            "  --out FILE     write the record table to FILE: a name ending in \".xml\"\n"
            "                 gets the XML data packet when the run ends (written to a\n"
            "                 temporary file and renamed over FILE); a name ending in\n"

@@ -7,6 +7,9 @@
 
 namespace orvex {
 
+// The longest run --seconds accepts: 100 years.
+inline constexpr double kMaxLogSeconds = 100.0 * 365.25 * 24 * 3600;
+
 struct LogOptions {
     std::string input;   // a file name, or "-" for standard input
     bool sample = false; // stream the built-in sample packets instead of an input

@@ -5,6 +5,7 @@
 #include "link/UsbCableLink.h"
 #include "protocol/PacketAssembler.h"
 #include "tools/orvex-log/HidReports.h"
+#include "tools/orvex-log/RunDeadline.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -152,8 +153,10 @@ int RunUsbInput(const UsbInputOptions& options, const std::function<void(const Q
     }
     QSocketNotifier stopNotifier(gStopPipe[0], QSocketNotifier::Read);
     QObject::connect(&stopNotifier, &QSocketNotifier::activated, [] { QCoreApplication::quit(); });
+    std::unique_ptr<TRunDeadline> deadline; // any length (a QTimer alone holds about 24.8 days)
     if (options.seconds > 0)
-        QTimer::singleShot(int(options.seconds * 1000), [] { QCoreApplication::quit(); });
+        deadline =
+            std::make_unique<TRunDeadline>(options.seconds, [] { QCoreApplication::quit(); });
 
     QCoreApplication::exec();
     stopping = true;

@@ -10,10 +10,12 @@
 #include "tools/orvex-log/LogOptions.h"
 #include "tools/orvex-log/LogReport.h"
 #include "tools/orvex-log/ReadingJson.h"
+#include "tools/orvex-log/RunDeadline.h"
 #include "tools/orvex-log/SampleStream.h"
 #include "tools/orvex-log/UsbInput.h"
 
 #include "files/AtomicFileWriter.h"
+#include "files/FileNames.h"
 #include "files/TableCsv.h"
 #include "files/TableFiles.h"
 #include "link/PortOpenDiagnosis.h"
@@ -22,7 +24,6 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QSocketNotifier>
-#include <QTimer>
 
 #include <algorithm>
 #include <cerrno>
@@ -114,13 +115,25 @@ int Fail(int status, const std::string& message) {
     return status;
 }
 
+// Hands the JSON lines written so far to standard output. False, with the error
+// reported once, when they could not be written (a full disk, a closed reader).
+bool FlushReadings() {
+    static bool reported = false;
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return true;
+    if (!reported) {
+        reported = true;
+        Fail(1, std::string("writing the readings to standard output failed: ") +
+                    std::strerror(errno ? errno : EIO));
+    }
+    return false;
+}
+
 // Feeds the whole input through the assembler; returns the exit status.
 int Run(const LogOptions& options, TPacketAssembler& assembler) {
     if (options.sample) {
         const std::vector<std::uint8_t> bytes = SampleStream();
         assembler.OrvexDATA(bytes.data(), static_cast<int>(bytes.size()));
-        std::fflush(stdout);
-        return 0;
+        return FlushReadings() ? 0 : 1;
     }
     int fd = STDIN_FILENO;
     if (options.input != "-") {
@@ -143,7 +156,10 @@ int Run(const LogOptions& options, TPacketAssembler& assembler) {
             break;
         }
         assembler.OrvexDATA(buffer, static_cast<int>(n));
-        std::fflush(stdout);
+        if (!FlushReadings()) {
+            status = 1;
+            break;
+        }
     }
     if (fd != STDIN_FILENO) ::close(fd);
     return status;
@@ -199,7 +215,10 @@ int RunLive(const LogOptions& options, TPacketAssembler& assembler, FrameLogger&
     int status = 0;
     driver.OnReceiveData = [&](TSerialPortDriver*, const std::uint8_t* data, int size) {
         assembler.OrvexDATA(data, size);
-        std::fflush(stdout);
+        if (!FlushReadings()) {
+            status = 1;
+            QCoreApplication::quit();
+        }
         if (options.frames > 0 && logger.decoded() >= options.frames) QCoreApplication::quit();
     };
     QObject::connect(&driver, &TSerialPortDriver::portLost, [&] {
@@ -216,8 +235,10 @@ int RunLive(const LogOptions& options, TPacketAssembler& assembler, FrameLogger&
     }
     QSocketNotifier stopNotifier(g_signalPipe[0], QSocketNotifier::Read);
     QObject::connect(&stopNotifier, &QSocketNotifier::activated, [] { QCoreApplication::quit(); });
+    std::unique_ptr<TRunDeadline> deadline;
     if (options.seconds > 0)
-        QTimer::singleShot(int(options.seconds * 1000), [] { QCoreApplication::quit(); });
+        deadline =
+            std::make_unique<TRunDeadline>(options.seconds, [] { QCoreApplication::quit(); });
 
     // A meter that sends nothing is told once per silence.
     QElapsedTimer sincePacket;
@@ -242,7 +263,7 @@ int RunLive(const LogOptions& options, TPacketAssembler& assembler, FrameLogger&
 
     QCoreApplication::exec();
     driver.Disconnect();
-    std::fflush(stdout);
+    if (!FlushReadings()) status = 1;
     return status;
 }
 
@@ -265,12 +286,14 @@ int main(int argc, char** argv) {
     assembler.onFrame = [&logger](const QString& frame) { logger.OnFrame(frame); };
     // The table file: text and CSV grow with the table, XML is written at the end.
     const LogOptions& o = parsed.options;
-    const QString out = QString::fromStdString(o.out);
+    // The bytes of the name as given, whatever their encoding.
+    const QString out = DecodeFileName(QByteArrayView(o.out.data(), qsizetype(o.out.size())));
     // Every destination is checked before the run, not after an hour of logging:
     // the files written at the end are tried the way they will be written.
     for (const std::string* file : {&o.out, &o.report}) {
         if (file->empty() || (file == &o.out && !IsXmlFileName(out))) continue;
-        AtomicFileWriter probe(QString::fromStdString(*file));
+        AtomicFileWriter probe(
+            DecodeFileName(QByteArrayView(file->data(), qsizetype(file->size()))));
         if (!probe.open())
             return Fail(2, "cannot write '" + *file + "': " + probe.systemReason().toStdString());
         probe.discard();
@@ -295,7 +318,10 @@ int main(int argc, char** argv) {
         appender.follow(logger.table());
     }
 
-    const auto onFrame = [&logger](const QString& frame) { logger.OnFrame(frame); };
+    const auto onFrame = [&logger](const QString& frame) {
+        logger.OnFrame(frame);
+        if (!FlushReadings()) QCoreApplication::quit(); // the lines cannot be written: stop
+    };
     int status = 0;
     if (o.usb || !o.hidraw.empty())
         status = RunUsbInput({o.usb, o.hidraw, o.hidCapture, o.frames, o.seconds}, onFrame,
@@ -305,6 +331,7 @@ int main(int argc, char** argv) {
     else
         status =
             (!o.port.empty() || o.com != 0) ? RunLive(o, assembler, logger) : Run(o, assembler);
+    if (!FlushReadings()) status = std::max(status, 1);
     // A file of something else (a saved table, say) is not quietly taken for an empty run.
     if (status == 0 && !o.input.empty() && logger.seen() == 0)
         std::fprintf(stderr, "orvex-log: no meter packet found in %s\n",

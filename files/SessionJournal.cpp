@@ -29,6 +29,10 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kWritePeriod = std::chrono::milliseconds(500);
 // ...and the disk within this one.
 constexpr auto kSyncPeriod = std::chrono::seconds(30);
+// The writer is woken early when this much is waiting, so that a burst of rows
+// (a load journalled, a fast meter) never makes the buffer of waiting lines grow
+// so large that enlarging it holds up the user-interface thread.
+constexpr qsizetype kWakeBytes = 256 * 1024;
 
 QString SystemError(int error) {
     return QString::fromLocal8Bit(std::strerror(error));
@@ -85,7 +89,9 @@ struct TSessionJournal::Writer {
         bool broken = false; // the file is not being written until the next restart
         std::unique_lock lock(m);
         for (;;) {
-            wake.wait_for(lock, kWritePeriod, [&] { return stop || flushRequests != flushesDone; });
+            wake.wait_for(lock, kWritePeriod, [&] {
+                return stop || flushRequests != flushesDone || pending.size() >= kWakeBytes;
+            });
             const bool doRestart = std::exchange(restart, false);
             QByteArray head = std::exchange(restartBytes, QByteArray());
             QByteArray body = std::exchange(pending, QByteArray());
@@ -215,8 +221,13 @@ void TSessionJournal::AppendRow(const RecordTable& table, int row) {
     if (!writer_ || row < 0 || row >= table.rowCount()) return;
     QByteArray line;
     AppendTextLine(line, table, row);
-    const std::lock_guard lock(writer_->m);
-    writer_->pending.append(line);
+    bool wake = false;
+    {
+        const std::lock_guard lock(writer_->m);
+        writer_->pending.append(line);
+        wake = writer_->pending.size() >= kWakeBytes;
+    }
+    if (wake) writer_->wake.notify_one();
 }
 
 void TSessionJournal::Restart(const RecordTable& table, int firstRow) {

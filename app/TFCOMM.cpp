@@ -5,10 +5,13 @@
 #include "app/Widgets.h"
 #include "chart/TChartView.h"
 #include "display/LcdPanel.h"
+#include "files/SessionJournal.h"
 #include "files/TableFiles.h"
 #include "link/ConnectionControl.h"
+#include "link/HidDeviceController.h"
 #include "link/LinkPictures.h"
 #include "link/SerialPortDriver.h"
+#include "link/UsbCableLink.h"
 #include "recording/LimitJudge.h"
 #include "recording/RecordGrid.h"
 #include "recording/Sampling.h"
@@ -210,14 +213,21 @@ TFCOMM::TFCOMM(const WindowOptions& options, QWidget* parent)
     setFixedSize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
 
     RunHandler([this] { FormCreate(); });
+    RunHandler([this, &options] { ConnectSession(options); });
 
     connection_->StartConTimer();
     Trecord->start();
 }
 
 TFCOMM::~TFCOMM() {
-    // The port closes first, so no bytes arrive while the window is taken apart;
-    // then the grid and its model, which look at the record table in state_.
+    // The program ends normally: the journal goes.
+    if (journal_) journal_->Remove();
+    // The cable's devices go back and their reading stops, then the port
+    // closes, so nothing arrives while the window is taken apart; then the grid
+    // and its model, which look at the record table in state_.
+    connection_->AttachCable(nullptr);
+    cable_.reset();
+    HidCtl_.reset();
     connection_.reset();
     COMM2_.reset();
     delete DBGrid1;
@@ -633,10 +643,11 @@ void TFCOMM::TrecordTimer() {
 }
 
 void TFCOMM::RecordNewClick() {
-    state_.recording.recorder.RecordNewClick(
-        [this] { return dialogs_->AskYesNo(this, QString::fromLatin1(kRecordNewQuestion)); },
-        [this] { ClearChartPoints(); },
-        [this] { control<QToolButton>(QStringLiteral("BtNew"))->click(); });
+    if (state_.recording.recorder.RecordNewClick(
+            [this] { return dialogs_->AskYesNo(this, QString::fromLatin1(kRecordNewQuestion)); },
+            [this] { ClearChartPoints(); },
+            [this] { control<QToolButton>(QStringLiteral("BtNew"))->click(); }))
+        RestartJournal(0);
 }
 
 void TFCOMM::JudgeReading() {
@@ -679,6 +690,7 @@ void TFCOMM::INDataToTable() {
     in.recordSITimeText = RecordSITime->text();
     SetRecordMomentNow(in);
     const RecordOutcome outcome = state_.recording.recorder.INDataToTable(in);
+    AfterRecording(outcome);
     if (outcome.feedChart) AddChartValue(state_.protocol.reading.scaledValue);
 }
 
@@ -766,6 +778,7 @@ void TFCOMM::ConnectLink(const WindowOptions& options) {
        [this, comCon] { connection_->COMConClick(comCon->isChecked()); });
     On(control<QPushButton>(QStringLiteral("USBCon")), &QPushButton::clicked,
        [this] { USBConClick(); });
+    ConnectCable(options);
 
     // The receive handler is installed by ApplyMeterProfile, as the variant says.
     ShowLinkView(connection_->view());
@@ -782,6 +795,12 @@ class TFileProgress {
         : parent_(parent), label_(std::move(label)), showFrom_(showFrom) {}
 
     bool operator()(qint64 done, qint64 total) {
+        // Past the end (a load still adding the rows of a file it has read): the
+        // dialog has closed; the event loop still runs, so the link is served.
+        if (complete_) {
+            QApplication::processEvents();
+            return true;
+        }
         if (!dialog_) {
             if (total < showFrom_) return true;
             dialog_ = std::make_unique<QProgressDialog>(label_, QStringLiteral("Cancel"), 0, 1000,
@@ -792,14 +811,19 @@ class TFileProgress {
         }
         dialog_->setValue(total > 0 ? int(done * 1000 / total) : 0);
         QApplication::processEvents();
+        complete_ = done >= total;
         return !dialog_->wasCanceled();
     }
+
+    // Gone before any message of the work appears (it would cover the message's OK).
+    void Close() { dialog_.reset(); }
 
   private:
     QWidget* parent_;
     QString label_;
     qint64 showFrom_;
     std::unique_ptr<QProgressDialog> dialog_;
+    bool complete_ = false;
 };
 
 } // namespace
@@ -827,7 +851,9 @@ void TFCOMM::saveasClick() {
     if (name.isEmpty()) return;
     TFileProgress progress(this, QStringLiteral("Saving %1").arg(name), 100000);
     const FileResult r = SaveTable(state_.recording.cds1, name, std::ref(progress));
+    progress.Close();
     if (r.cancelled()) return; // the target was left as it was
+    if (r.ok()) RestartJournal(r.rows); // the file holds the rows up to r.rows
     if (IsXmlFileName(name)) {
         if (r.failed()) ShowHandlerError(XmlSaveFailedMessage(name, r.reason));
         return;
@@ -845,6 +871,7 @@ void TFCOMM::SpeedButton2Click() {
     lastOpenedFile_ = name;
     TFileProgress progress(this, QStringLiteral("Loading %1").arg(name), 4 << 20);
     const FileResult r = LoadDataFile(name, state_.recording.cds1, std::ref(progress));
+    progress.Close();
     if (r.failed()) dialogs_->ShowError(this, LoadFailedMessage(), LoadFailedCaption());
 }
 
@@ -893,14 +920,8 @@ void TFCOMM::ShowLinkView(const TLinkViewState& v) {
 }
 
 void TFCOMM::USBConClick() {
-    // The adapter cable is found by its product string among the HID devices;
-    // none is listed here, so the cable counts as not connected.
-    auto* usbCon = control<QPushButton>(QStringLiteral("USBCon"));
-    dialogs_->Inform(
-        this,
-        QStringLiteral("USB interface cable is not securely connected, please check and re-try."));
-    connection_->SetUSBConDown(false);
-    usbCon->setChecked(false);
+    connection_->USBConClick(control<QPushButton>(QStringLiteral("USBCon"))->isChecked(),
+                             IFOrvex->isChecked());
 }
 
 void TFCOMM::ShowPage() {

@@ -27,20 +27,29 @@ namespace orvex {
 
 class TChartControl;
 class TConnectionControl;
+class THidDeviceController;
+class IHidPlatform;
 class TSerialPortDriver;
+class TUsbCableLink;
 struct TLinkViewState;
 class TClickPanel;
 class TLcdPanel;
 class TChartView;
 class TRecordGrid;
 class TRecordGridModel;
+class TSessionJournal;
 class TShape;
+struct RecordOutcome;
 class TViewRefresh;
 
 struct WindowOptions {
     IDialogs* dialogs = nullptr;      // nullptr: the real Qt dialogs
     MachineProbe machineProbe;        // empty: uname(2)
     std::array<QString, 4> portPaths; // serial devices for COM1..COM4; empty: the default
+    // HID access; nullptr: the system's (libudev and hidraw).
+    std::shared_ptr<IHidPlatform> hidPlatform;
+    // The folder of the session journals; empty: TSessionJournal::DefaultFolder().
+    QString journalFolder;
 };
 
 class TFCOMM : public QMainWindow {
@@ -108,6 +117,15 @@ class TFCOMM : public QMainWindow {
     // The serial port component and the connection controls with the watchdog.
     TSerialPortDriver& COMM2() { return *COMM2_; }
     TConnectionControl& Connection() { return *connection_; }
+    // The HID device controller (none in a second window of the same program:
+    // there is one controller per program) and the USB adapter cable link.
+    THidDeviceController* HidCtl() { return HidCtl_.get(); }
+    TUsbCableLink& Cable() { return *cable_; }
+    // The notice of a link lost under the user (the cable pulled, a port gone):
+    // TConnectionControl::LinkLost has put the controls back already.
+    void LinkLostNotice(const QString& text);
+    // The session journal of this window (app/WindowSession.cpp).
+    TSessionJournal& Journal() { return *journal_; }
 
     // The widget with that control name (object name), or nullptr.
     template <typename W = QWidget> W* control(const QString& name) const {
@@ -134,7 +152,18 @@ class TFCOMM : public QMainWindow {
     void ConnectRecording();
     void ConnectChart();
     void ConnectLink(const WindowOptions& options);
+    void ConnectCable(const WindowOptions& options);
+    void SyncDevListBox();
+    void SyncHistoryListBox();
     void ConnectFiles();
+    // The session: port-open failures and a lost port, the journal and the
+    // offer of journals left by a crash (app/WindowSession.cpp).
+    void ConnectSession(const WindowOptions& options);
+    void OfferStaleJournals();
+    // After INDataToTable's gates: the journal, and the record limit's notice.
+    void AfterRecording(const RecordOutcome& outcome);
+    // The journal starts afresh with the rows firstRow.. of the table.
+    void RestartJournal(int firstRow);
     void ShowLinkView(const TLinkViewState& view);
     // The once-per-screen-refresh part of the frames: what the last ones changed.
     void RefreshView();
@@ -201,6 +230,11 @@ class TFCOMM : public QMainWindow {
     QString lastOpenedFile_; // the open dialog keeps the last name chosen
     std::unique_ptr<TSerialPortDriver> COMM2_;
     std::unique_ptr<TConnectionControl> connection_;
+    std::unique_ptr<THidDeviceController> HidCtl_;
+    std::unique_ptr<TUsbCableLink> cable_;
+    std::unique_ptr<TSessionJournal> journal_;
+    long long historyShown_ = 0; // cable history lines copied to HistoryListBox
+    bool historySyncQueued_ = false;
 };
 
 } // namespace orvex

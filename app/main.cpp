@@ -27,16 +27,30 @@ void PrintHelp() {
                 "  --quit-when-shown\n"
                 "                print \"shown\" once the window is on screen and end\n"
                 "                (for the start-up benchmark)\n"
-                "  --help        show this text\n");
+                "  --help        show this text\n"
+                "\n"
+                "Every row recorded is also written to a session journal in\n"
+                "$XDG_STATE_HOME/orvex-interface/ (~/.local/state/orvex-interface/) until a\n"
+                "save holds it; the journal of a session that did not end normally is\n"
+                "offered back at the next start.\n");
+}
+
+// Qt's own options that take a value (QGuiApplication, QApplication): left to Qt.
+bool IsQtOptionWithValue(const char* arg) {
+    static const char* const kOptions[] = {
+        "-platform", "-platformpluginpath", "-platformtheme", "-plugin", "-qwindowgeometry",
+        "-qwindowicon", "-qwindowtitle", "-display", "-geometry", "-style", "-stylesheet",
+        "-session", "-name", "-title", "-widgetcount", "-qmljsdebugger"};
+    for (const char* option : kOptions)
+        if (std::strcmp(arg, option) == 0) return true;
+    return false;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    // The window caption carries the program's title.
-    QApplication::setApplicationDisplayName(QString());
-
+    // The command line is read before Qt starts, so that --help and a wrong
+    // option need no display.
     orvex::WindowOptions options;
     bool quitWhenShown = false;
     bool connectAtStart = false;
@@ -54,14 +68,31 @@ int main(int argc, char** argv) {
             quitWhenShown = true;
             continue;
         }
-        if (std::strncmp(arg, "--com", 5) == 0 && arg[5] >= '1' && arg[5] <= '4' && arg[6] == 0 &&
-            i + 1 < argc) {
+        if (std::strncmp(arg, "--com", 5) == 0 && arg[5] >= '1' && arg[5] <= '4' && arg[6] == 0) {
+            if (i + 1 >= argc || argv[i + 1][0] == 0 || std::strncmp(argv[i + 1], "--", 2) == 0) {
+                std::fprintf(stderr,
+                             "orvex-interface: option %s needs a path: the serial device of the "
+                             "port COM%c (see --help)\n",
+                             arg, arg[5]);
+                return 2;
+            }
             options.portPaths[arg[5] - '1'] = QString::fromLocal8Bit(argv[++i]);
+            continue;
+        }
+        // Qt's own options ("-platform offscreen", "-style fusion", ...) go to Qt.
+        if (arg[0] == '-' && arg[1] != '-' && arg[1] != 0) {
+            if (IsQtOptionWithValue(arg)) ++i;
             continue;
         }
         std::fprintf(stderr, "orvex-interface: unknown option '%s' (see --help)\n", arg);
         return 2;
     }
+
+    QApplication app(argc, argv);
+    // The window caption carries the program's title.
+    QApplication::setApplicationDisplayName(QString());
+    // Desktops (Wayland's app id) match the window to its menu entry and icon by this name.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.orvex.Interface"));
 
     orvex::TFCOMM window(options);
     QObject::connect(&window, &orvex::TFCOMM::terminationRequested, &app, &QApplication::quit,

@@ -11,11 +11,13 @@
 #include "files/TableFiles.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fcntl.h>
 #include <map>
@@ -175,6 +177,55 @@ void BM_CsvLoad(benchmark::State& state) {
     state.SetBytesProcessed(state.iterations() * QFile(name).size());
 }
 
+// A million text rows appended to a table that already holds a row, as "Open"
+// does in the window: the longest stretch without a progress call (the window
+// runs its event loop, and so serves the link, in each call).
+void BM_TextAppendLongestPause(benchmark::State& state) {
+    const QString name = SavedFile(false);
+    double longest = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto table = std::make_unique<RecordTable>();
+        table->Append(Recording().Row(0));
+        state.ResumeTiming();
+        QElapsedTimer gap;
+        gap.start();
+        const FileResult r = LoadDataFile(name, *table, [&](qint64, qint64) {
+            longest = std::max(longest, gap.nsecsElapsed() / 1e6);
+            gap.restart();
+            return true;
+        });
+        longest = std::max(longest, gap.nsecsElapsed() / 1e6);
+        if (!r.ok() || table->rowCount() != kRows + 1) state.SkipWithError("load failed");
+        state.PauseTiming();
+        table.reset();
+        state.ResumeTiming();
+    }
+    state.counters["longest pause ms"] = longest;
+}
+
+// An XML packet declaring `n` fields besides the table's, with `n` rows that each
+// name the last of them: the time must grow with the size of the packet, not
+// with the number of declarations times the number of attributes.
+void BM_XmlManyFieldDeclarations(benchmark::State& state) {
+    const int n = int(state.range(0));
+    QByteArray packet = "<DATAPACKET Version=\"2.0\"><METADATA><FIELDS>";
+    for (int i = 0; i < n; ++i)
+        packet += "<FIELD attrname=\"F" + QByteArray::number(i) + "\" fieldtype=\"string\"/>";
+    packet += "<FIELD attrname=\"No\" fieldtype=\"i4\"/></FIELDS><PARAMS/></METADATA><ROWDATA>";
+    const QByteArray last = "F" + QByteArray::number(n - 1);
+    for (int i = 0; i < n; ++i)
+        packet += "<ROW " + last + "=\"x\" No=\"" + QByteArray::number(i) + "\"/>";
+    packet += "</ROWDATA></DATAPACKET>";
+    for (auto _ : state) {
+        RecordTable table;
+        const FileResult r = LoadTableXml(packet, table);
+        if (!r.ok() || table.rowCount() != n) state.SkipWithError("load failed");
+    }
+    state.counters["rows/s"] =
+        benchmark::Counter(double(n), benchmark::Counter::kIsIterationInvariantRate);
+}
+
 void BM_TextSave(benchmark::State& s) {
     SaveFormat(s, false);
 }
@@ -216,18 +267,37 @@ FILES_BENCH(BM_XmlLoad);
 FILES_BENCH(BM_XmlRawRead);
 FILES_BENCH(BM_CsvSave);
 FILES_BENCH(BM_CsvLoad);
+FILES_BENCH(BM_TextAppendLongestPause);
+BENCHMARK(BM_XmlManyFieldDeclarations)
+    ->Arg(10000)
+    ->Arg(40000)
+    ->Arg(200000)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(1);
 
 // Keeps the rows per second of every run for the summary.
 class SummaryReporter : public benchmark::ConsoleReporter {
   public:
     std::map<std::string, double> rate;
+    std::map<std::string, double> pause; // "longest pause ms"
+    std::map<std::string, double> ms;    // real time of one iteration
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs) {
+            if (run.error_occurred) continue;
             auto it = run.counters.find("rows/s");
-            if (it != run.counters.end() && !run.error_occurred)
-                rate[run.benchmark_name()] = it->second;
+            if (it != run.counters.end()) rate[run.benchmark_name()] = it->second;
+            it = run.counters.find("longest pause ms");
+            if (it != run.counters.end()) pause[run.benchmark_name()] = it->second;
+            ms[run.benchmark_name()] = run.GetAdjustedRealTime();
         }
+    }
+    static double Find(const std::map<std::string, double>& m, const std::string& name) {
+        for (const auto& [key, value] : m)
+            if (key.rfind(name, 0) == 0 && (key.size() == name.size() || key[name.size()] == '/'))
+                return value;
+        return 0;
     }
     double Get(const std::string& prefix) const {
         for (const auto& [name, value] : rate)
@@ -257,6 +327,14 @@ int main(int argc, char** argv) {
                 ratio("BM_XmlSave", "BM_XmlRawWrite"), ratio("BM_XmlLoad", "BM_XmlRawRead"));
     std::printf("csv: save rows/s = %.0f, load rows/s = %.0f\n", reporter.Get("BM_CsvSave"),
                 reporter.Get("BM_CsvLoad"));
+    std::printf("text appended to a used table: 1M rows in %.0f ms, longest pause between "
+                "progress calls %.1f ms; xml with 10k / 40k / 200k field declarations and "
+                "rows: %.0f / %.0f / %.0f ms\n",
+                SummaryReporter::Find(reporter.ms, "BM_TextAppendLongestPause"),
+                SummaryReporter::Find(reporter.pause, "BM_TextAppendLongestPause"),
+                SummaryReporter::Find(reporter.ms, "BM_XmlManyFieldDeclarations/10000"),
+                SummaryReporter::Find(reporter.ms, "BM_XmlManyFieldDeclarations/40000"),
+                SummaryReporter::Find(reporter.ms, "BM_XmlManyFieldDeclarations/200000"));
     std::printf("files_bench: text save rows/s = %.0f, text load rows/s = %.0f, xml save rows/s = "
                 "%.0f, xml load rows/s = %.0f\n",
                 reporter.Get("BM_TextSave"), reporter.Get("BM_TextLoad"),

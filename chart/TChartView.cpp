@@ -141,9 +141,41 @@ TChartView::TChartView(QWidget* parent) : QCustomPlot(parent) {
     connect(comboBox1_, &QComboBox::activated, this, [this](int index) { ShowSeries(index); });
 
     UpdateMargins();
+
+    for (QCPAxis* axis : axisRect()->axes()) {
+        pens_.emplace_back([axis](const QPen& p) { axis->setBasePen(p); }, axis->basePen());
+        pens_.emplace_back([axis](const QPen& p) { axis->setTickPen(p); }, axis->tickPen());
+        pens_.emplace_back([axis](const QPen& p) { axis->setSubTickPen(p); }, axis->subTickPen());
+        QCPGrid* grid = axis->grid();
+        pens_.emplace_back([grid](const QPen& p) { grid->setPen(p); }, grid->pen());
+        pens_.emplace_back([grid](const QPen& p) { grid->setSubGridPen(p); }, grid->subGridPen());
+        pens_.emplace_back([grid](const QPen& p) { grid->setZeroLinePen(p); }, grid->zeroLinePen());
+    }
+    for (QCPGraph* graph : {area, line})
+        pens_.emplace_back([graph](const QPen& p) { graph->setPen(p); }, graph->pen());
+    ScalePens(devicePixelRatioF());
 }
 
 TChartView::~TChartView() = default;
+
+// QCustomPlot draws pens of width 0 and 1 one device pixel wide, so on a
+// high-density screen (device pixel ratio 2) the chart's lines would be half as
+// thick as everything else in the window. There each pen becomes a cosmetic pen
+// of its width in window pixels times the ratio; at a ratio of 1 the pens stay
+// as they were set.
+void TChartView::ScalePens(qreal ratio) {
+    penRatio_ = ratio;
+    for (const auto& [apply, pen] : pens_) {
+        if (qFuzzyCompare(ratio, 1.0)) {
+            apply(pen);
+            continue;
+        }
+        QPen scaled = pen;
+        scaled.setCosmetic(true);
+        scaled.setWidthF(qMax<qreal>(1.0, pen.widthF()) * ratio);
+        apply(scaled);
+    }
+}
 
 void TChartView::ShowSeries(int index) {
     for (int i = 0; i < facility_->SeriesCount(); ++i)
@@ -173,9 +205,13 @@ void TChartView::BtNewClick(bool btFillChecked) {
 QImage TChartView::RenderImage() {
     QImage image(qMax(1, width()), qMax(1, height()), QImage::Format_RGB32);
     image.fill(Qt::white);
+    // The bitmap has one pixel per window pixel, whatever the screen's density.
+    const qreal screenRatio = penRatio_;
+    if (!qFuzzyCompare(screenRatio, 1.0)) ScalePens(1.0);
     QCPPainter painter(&image);
     toPainter(&painter, width(), height());
     painter.end();
+    if (!qFuzzyCompare(screenRatio, 1.0)) ScalePens(screenRatio);
     return image;
 }
 
@@ -239,6 +275,12 @@ void TChartView::Redraw() {
 }
 
 void TChartView::paintEvent(QPaintEvent* event) {
+    // Moved to a screen of another density: QCustomPlot renews its buffers, the
+    // lines take their widths for the new screen.
+    if (!qFuzzyCompare(devicePixelRatioF(), penRatio_)) {
+        ScalePens(devicePixelRatioF());
+        replot(rpQueuedReplot);
+    }
     QCustomPlot::paintEvent(event);
     // Single border, then a lowered inner bevel in the panel colour.
     QPainter p(this);

@@ -10,6 +10,8 @@
 #include <functional>
 #include <memory>
 #include <qcustomplot.h>
+#include <utility>
+#include <vector>
 
 class QComboBox;
 
@@ -78,8 +80,14 @@ class TChartView : public QCustomPlot {
   private:
     void UpdateMargins();
     void Changed();
+    // Gives every line of the chart its width in window pixels at this device
+    // pixel ratio (see TChartView.cpp).
+    void ScalePens(qreal ratio);
 
     std::unique_ptr<QcpChartFacility> facility_;
+    // The chart's pens as set for a ratio of 1, with where each one goes.
+    std::vector<std::pair<std::function<void(const QPen&)>, QPen>> pens_;
+    qreal penRatio_ = 1.0;
     QComboBox* comboBox1_ = nullptr;
     bool dirty_ = true;
     bool queued_ = false;

@@ -1,11 +1,11 @@
 #include "files/AtomicFileWriter.h"
 
+#include "files/FileNames.h"
+
 #include <QByteArray>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -26,8 +26,35 @@ mode_t CurrentUmask() {
     return old;
 }
 
+// The folder part of a path ("." for a bare name) and the name after it; the
+// path's characters are kept as they are (see FileNames.h), so no QFileInfo.
+QString FolderOf(const QString& path) {
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    if (slash < 0) return QStringLiteral(".");
+    return slash == 0 ? QStringLiteral("/") : path.left(slash);
+}
+
+QString NameOf(const QString& path) {
+    return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
+// What a symbolic link points to, relative to the link's folder when it is a
+// relative link; empty when `path` is no symbolic link.
+QString SymLinkTarget(const QString& path) {
+    const QByteArray native = EncodeFileName(path);
+    struct stat st {};
+    if (::lstat(native.constData(), &st) != 0 || !S_ISLNK(st.st_mode)) return {};
+    QByteArray target(PATH_MAX, Qt::Uninitialized);
+    const ssize_t n = ::readlink(native.constData(), target.data(), std::size_t(target.size()));
+    if (n <= 0 || n >= target.size()) return {};
+    target.resize(n);
+    const QString resolved = DecodeFileName(target);
+    if (resolved.startsWith(QLatin1Char('/'))) return resolved;
+    return FolderOf(path) + QLatin1Char('/') + resolved;
+}
+
 void SyncFolder(const QString& folder) {
-    const QByteArray path = QFile::encodeName(folder.isEmpty() ? QStringLiteral(".") : folder);
+    const QByteArray path = EncodeFileName(folder.isEmpty() ? QStringLiteral(".") : folder);
     const int fd = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return;
     (void)::fsync(fd);
@@ -58,13 +85,10 @@ bool AtomicFileWriter::open() {
     if (target_.isEmpty()) return fail(QStringLiteral("No file name"), 0);
 
     finalPath_ = target_;
-    const QFileInfo link(target_);
-    if (link.isSymLink()) {
-        const QString resolved = link.symLinkTarget();
-        if (!resolved.isEmpty()) finalPath_ = resolved;
-    }
+    const QString resolved = SymLinkTarget(target_);
+    if (!resolved.isEmpty()) finalPath_ = resolved;
 
-    const QByteArray finalName = QFile::encodeName(finalPath_);
+    const QByteArray finalName = EncodeFileName(finalPath_);
     struct stat st {};
     const bool exists = ::stat(finalName.constData(), &st) == 0;
     if (exists && S_ISDIR(st.st_mode)) return fail(QStringLiteral("Is a folder"), EISDIR);
@@ -72,16 +96,19 @@ bool AtomicFileWriter::open() {
     if (exists && !S_ISREG(st.st_mode)) {
         // Devices and pipes: no rename possible (and replacing a device node with a
         // regular file would be wrong), so write straight into it.
+        // Opened without waiting: a named pipe that nobody reads would hold the
+        // window in open() for good (it fails with "No such device or address").
         direct_ = true;
-        fd_ = ::open(finalName.constData(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOCTTY);
+        fd_ = ::open(finalName.constData(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
         if (fd_ < 0) return fail(QStringLiteral("Cannot open"), errno);
+        const int flags = ::fcntl(fd_, F_GETFL);
+        if (flags != -1) (void)::fcntl(fd_, F_SETFL, flags & ~O_NONBLOCK);
         return true;
     }
 
-    const QFileInfo info(finalPath_);
-    const QString folder = info.path();
-    QByteArray pattern = QFile::encodeName(folder + QLatin1Char('/') + QLatin1Char('.') +
-                                           info.fileName() + QStringLiteral(".tmp-XXXXXX"));
+    const QString folder = FolderOf(finalPath_);
+    QByteArray pattern = EncodeFileName(folder + QLatin1Char('/') + QLatin1Char('.') +
+                                        NameOf(finalPath_) + QStringLiteral(".tmp-XXXXXX"));
     fd_ = ::mkostemp(pattern.data(), O_CLOEXEC);
     if (fd_ < 0) {
         const int err = errno;
@@ -91,7 +118,7 @@ bool AtomicFileWriter::open() {
         if (folderRefused && openInPlace(finalName, exists)) return true;
         return fail(QStringLiteral("Cannot create file in %1").arg(folder), err);
     }
-    tempPath_ = QFile::decodeName(pattern);
+    tempPath_ = DecodeFileName(pattern);
 
     // Keep the mode (and, where allowed, the owner) of the file being replaced; a
     // new file gets the usual mode.
@@ -159,12 +186,12 @@ bool AtomicFileWriter::commit() {
         return true;
     }
 
-    const QByteArray from = QFile::encodeName(tempPath_);
-    const QByteArray to = QFile::encodeName(finalPath_);
+    const QByteArray from = EncodeFileName(tempPath_);
+    const QByteArray to = EncodeFileName(finalPath_);
     if (::rename(from.constData(), to.constData()) != 0)
         return fail(QStringLiteral("Cannot replace %1").arg(finalPath_), errno);
     tempPath_.clear();
-    SyncFolder(QFileInfo(finalPath_).path());
+    SyncFolder(FolderOf(finalPath_));
     return true;
 }
 
@@ -174,13 +201,13 @@ void AtomicFileWriter::discard() {
         fd_ = -1;
     }
     if (!tempPath_.isEmpty()) {
-        ::unlink(QFile::encodeName(tempPath_).constData());
+        ::unlink(EncodeFileName(tempPath_).constData());
         tempPath_.clear();
     }
     // A target this writer created in place is removed again; one that existed
     // keeps whatever it holds (all of its old content unless writing had begun).
     if (createdInPlace_) {
-        ::unlink(QFile::encodeName(finalPath_).constData());
+        ::unlink(EncodeFileName(finalPath_).constData());
         createdInPlace_ = false;
     }
 }

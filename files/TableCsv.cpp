@@ -1,6 +1,7 @@
 // The comma-separated format: writer, loader and the streaming appender.
 
 #include "files/TableCsv.h"
+#include "files/FileNames.h"
 #include "files/TableFilesCommon.h"
 
 #include "protocol/MeterReading.h"
@@ -10,6 +11,10 @@
 #include <QTime>
 
 #include <array>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 #include <vector>
 
 namespace orvex {
@@ -413,7 +418,7 @@ FileResult LoadTableCsv(QByteArrayView bytes, RecordTable& table, const Progress
     }
 
     result.rows = staging.rowCount();
-    MoveRows(staging, table);
+    MoveRows(staging, table, progress, total);
     if (result.ok() && progress) progress(total, total);
     return result;
 }
@@ -431,23 +436,31 @@ bool TableCsvAppender::open(const QString& fileName) {
     close();
     failed_ = false;
     error_.clear();
-    file_.setFileName(fileName);
-    // Unbuffered: every write goes to the system at once.
-    if (!file_.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
+    reason_.clear();
+    fileName_ = fileName;
+    // Every write goes to the system at once.
+    fd_ = ::open(EncodeFileName(fileName).constData(),
+                 O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666);
+    if (fd_ < 0) {
         failed_ = true;
-        error_ = QStringLiteral("%1: %2").arg(fileName, file_.errorString());
+        reason_ = QString::fromLocal8Bit(strerror(errno));
+        error_ = QStringLiteral("%1: %2").arg(fileName, reason_);
         emit writeFailed(error_);
         return false;
     }
-    return writeAll(QByteArray(kHeader));
+    size_ = 0;
+    return writeAll(QByteArray(kHeader), {qsizetype(sizeof kHeader - 1)});
 }
 
 bool TableCsvAppender::appendRows(const RecordTable& table, int first, int last) {
-    if (!file_.isOpen() || failed_) return false;
+    if (fd_ < 0 || failed_) return false;
     QByteArray lines;
-    for (int row = std::max(first, 0); row <= last && row < table.rowCount(); ++row)
+    std::vector<qsizetype> rowEnds;
+    for (int row = std::max(first, 0); row <= last && row < table.rowCount(); ++row) {
         AppendCsvLine(lines, table, row, locale_);
-    return writeAll(lines);
+        rowEnds.push_back(lines.size());
+    }
+    return writeAll(lines, rowEnds);
 }
 
 void TableCsvAppender::follow(const RecordTable& table) {
@@ -458,14 +471,18 @@ void TableCsvAppender::follow(const RecordTable& table) {
 
 void TableCsvAppender::close() {
     QObject::disconnect(connection_);
-    if (file_.isOpen()) file_.close();
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
 }
 
-bool TableCsvAppender::writeAll(const QByteArray& bytes) {
-    if (bytes.isEmpty()) return true;
-    if (file_.write(bytes) == bytes.size()) return true;
+bool TableCsvAppender::writeAll(const QByteArray& bytes, const std::vector<qsizetype>& rowEnds) {
+    const int err = detail::AppendRowsToFile(fd_, bytes, rowEnds, size_);
+    if (err == 0) return true;
     failed_ = true;
-    error_ = QStringLiteral("%1: %2").arg(file_.fileName(), file_.errorString());
+    reason_ = QString::fromLocal8Bit(strerror(err));
+    error_ = QStringLiteral("%1: %2").arg(fileName_, reason_);
     emit writeFailed(error_);
     return false;
 }

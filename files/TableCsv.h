@@ -62,7 +62,8 @@ FileResult LoadTableCsv(QByteArrayView bytes, RecordTable& table,
                         const CsvLocale& locale = CsvLocale::System());
 
 // Writes the file as the table grows, like TableTextAppender: the header when
-// opened, then one line per row, each handed to the system at once.
+// opened, then one line per row, each handed to the system at once; a write that
+// fails part-way cuts the file back to its last complete row.
 class TableCsvAppender : public QObject {
     Q_OBJECT
   public:
@@ -72,7 +73,7 @@ class TableCsvAppender : public QObject {
 
     // Creates or truncates the file and writes the header line.
     bool open(const QString& fileName);
-    bool isOpen() const { return file_.isOpen(); }
+    bool isOpen() const { return fd_ >= 0; }
     // Appends the lines of rows first..last of the table.
     bool appendRows(const RecordTable& table, int first, int last);
     // Appends every row the table gains from now on (its rowsAppended signal).
@@ -81,18 +82,23 @@ class TableCsvAppender : public QObject {
 
     bool failed() const { return failed_; }
     QString errorString() const { return error_; }
+    // The system's reason alone ("No such file or directory"), without the file name.
+    QString reason() const { return reason_; }
 
   signals:
     // Emitted once, on the first write that fails.
     void writeFailed(const QString& reason);
 
   private:
-    bool writeAll(const QByteArray& bytes);
+    bool writeAll(const QByteArray& bytes, const std::vector<qsizetype>& rowEnds);
 
     CsvLocale locale_;
-    QFile file_;
+    int fd_ = -1;
+    qint64 size_ = 0; // the file's size: its last complete row ends here
+    QString fileName_;
     bool failed_ = false;
     QString error_;
+    QString reason_;
     QMetaObject::Connection connection_;
 };
 

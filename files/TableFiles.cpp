@@ -2,11 +2,17 @@
 
 #include "files/TableFiles.h"
 
+#include "files/FileNames.h"
 #include "files/TableCsv.h"
 
-#include <QFile>
-#include <QFileInfo>
 #include <QStringList>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace orvex {
 
@@ -18,8 +24,8 @@ const char kSavePairs[] = "Excel File(*.xls)|*.xls|XML(*.xml)|*.xml|Txt File(*.t
 const char kOpenPairs[] = "Exel File(*.xls)|*.xls|XML (*.xml)|*.xml|Txt File(*.txt)|*.txt"
                           "|CSV File(*.csv)|*.csv";
 
-// A file that is not a regular file (a pipe, a device) is read up to this size.
-constexpr qint64 kMaxStreamBytes = qint64(256) << 20;
+// Bytes read between two progress calls when a file is loaded.
+constexpr qsizetype kReadSlice = qsizetype(16) << 20;
 
 } // namespace
 
@@ -97,34 +103,50 @@ FileResult SaveTable(RecordTable& table, const QString& fileName,
 FileResult LoadDataFile(const QString& fileName, RecordTable& table,
                         const ProgressCallback& progress) {
     FileResult result;
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly)) {
+    auto fail = [&result](const QString& why) {
         result.status = FileStatus::Failed;
-        result.error = file.errorString();
+        result.error = result.reason = why;
         return result;
-    }
+    };
+    // Opened without waiting: a named pipe that nobody writes to (or a device)
+    // would hold the window in open() for good. Only regular files are read.
+    const int fd =
+        ::open(EncodeFileName(fileName).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) return fail(QString::fromLocal8Bit(std::strerror(errno)));
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return fail(QString::fromLocal8Bit(std::strerror(errno)));
+    if (S_ISDIR(st.st_mode)) return fail(QStringLiteral("Is a folder"));
+    if (!S_ISREG(st.st_mode))
+        return fail(QStringLiteral("Not a regular file (a pipe or a device)"));
+
+    // Read in slices with a progress call between them, so a large file keeps
+    // neither the window nor the link waiting (and may be cancelled).
+    const qint64 size = st.st_size;
     QByteArray bytes;
-    if (QFileInfo(fileName).isFile()) {
-        bytes = file.readAll();
-        if (file.error() != QFileDevice::NoError) {
-            result.status = FileStatus::Failed;
-            result.error = file.errorString();
+    constexpr qsizetype kSpare = 64 * 1024; // the read that finds the end, a file still growing
+    bytes.reserve(qsizetype(size) + kSpare);
+    for (;;) {
+        const qsizetype at = bytes.size();
+        const qsizetype room = bytes.capacity() - at;
+        const qsizetype want = room >= kSpare ? std::min(room, kReadSlice) : kSpare;
+        bytes.resize(at + want);
+        const ssize_t n = ::read(fd, bytes.data() + at, std::size_t(want));
+        if (n < 0 && errno == EINTR) {
+            bytes.resize(at);
+            continue;
+        }
+        if (n < 0) return fail(QString::fromLocal8Bit(std::strerror(errno)));
+        bytes.resize(at + n);
+        if (n == 0) break;
+        if (progress && !progress(0, std::max(size, qint64(bytes.size())))) {
+            result.status = FileStatus::Cancelled;
             return result;
         }
-    } else {
-        // A pipe or a device may never end: read a bounded amount.
-        while (!file.atEnd() || file.bytesAvailable() > 0) {
-            const QByteArray chunk = file.read(1 << 20);
-            if (chunk.isEmpty()) break;
-            bytes.append(chunk);
-            if (bytes.size() > kMaxStreamBytes) {
-                result.status = FileStatus::Failed;
-                result.error = QStringLiteral("The file is too large");
-                return result;
-            }
-        }
     }
-    file.close();
     if (IsXmlFileName(fileName)) return LoadTableXml(bytes, table, progress);
     if (IsCsvFileName(fileName)) return LoadTableCsv(bytes, table, progress);
     return LoadTableText(bytes, table, progress);

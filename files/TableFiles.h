@@ -28,6 +28,7 @@
 #include <QStringView>
 
 #include <functional>
+#include <vector>
 
 namespace orvex {
 
@@ -116,7 +117,9 @@ void AppendTextLine(QByteArray& out, const RecordTable& table, int row);
 // cancelled text load leaves the table as it was. Afterwards the current row is
 // the last row appended.
 // XML: replaces the table only when the whole file was understood; on failure or
-// cancel the table is unchanged. Afterwards the current row is the first row.
+// cancel the table is unchanged. Rows recorded while the load runs (the progress
+// callback may run the event loop) are kept, after the rows of the file.
+// Afterwards the current row is the first row.
 FileResult LoadDataFile(const QString& fileName, RecordTable& table,
                         const ProgressCallback& progress = {});
 
@@ -130,7 +133,8 @@ FileResult LoadTableXml(QByteArrayView bytes, RecordTable& table,
 
 // Writes the text format as the table grows: the header when opened, then one
 // line per row, each handed to the system at once, so a logger that is killed
-// loses nothing already recorded.
+// loses nothing already recorded. A write that fails part-way (a full disk) cuts
+// the file back to its last complete row before the failure is reported.
 class TableTextAppender : public QObject {
     Q_OBJECT
   public:
@@ -148,17 +152,21 @@ class TableTextAppender : public QObject {
 
     bool failed() const { return failed_; }
     QString errorString() const { return error_; }
+    // The system's reason alone ("No such file or directory"), without the file name.
+    QString reason() const { return reason_; }
 
   signals:
     // Emitted once, on the first write that fails.
     void writeFailed(const QString& reason);
 
   private:
-    bool writeAll(const QByteArray& bytes);
+    bool writeAll(const QByteArray& bytes, const std::vector<qsizetype>& rowEnds);
 
     int fd_ = -1;
+    qint64 size_ = 0; // the file's size: its last complete row ends here
     bool failed_ = false;
     QString error_;
+    QString reason_;
     QString fileName_;
     QMetaObject::Connection connection_;
 };

@@ -6,8 +6,12 @@
 
 #include <QByteArray>
 
+#include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cstdint>
+#include <unistd.h>
+#include <vector>
 
 namespace orvex::detail {
 
@@ -20,16 +24,20 @@ inline void AppendInt(QByteArray& out, std::int32_t v) {
     out.append(buf, res.ptr - buf);
 }
 
-// Characters of the table are written as single bytes; what has no single-byte
-// form becomes "?".
+// Characters of the table are written as single bytes; a character that has no
+// single-byte form becomes one "?" (also one above U+FFFF, two UTF-16 units).
 inline void AppendLatin1(QByteArray& out, QStringView s) {
     const qsizetype base = out.size();
     out.resize(base + s.size());
     char* dst = out.data() + base;
-    for (QChar c : s) {
-        const char16_t u = c.unicode();
+    for (qsizetype i = 0; i < s.size(); ++i) {
+        const char16_t u = s[i].unicode();
+        if (QChar::isHighSurrogate(u) && i + 1 < s.size() &&
+            QChar::isLowSurrogate(s[i + 1].unicode()))
+            ++i;
         *dst++ = u > 0xFF ? '?' : static_cast<char>(u);
     }
+    out.resize(dst - out.constData());
 }
 
 // Decimal 32-bit integer with an optional sign; nothing else.
@@ -53,8 +61,46 @@ inline bool ParseInt32(const char* b, const char* e, std::int32_t& out) {
     return true;
 }
 
-// Moves the rows gathered in `staging` behind the rows of `table`.
-inline void MoveRows(RecordTable& staging, RecordTable& table) {
+// Appends whole rows to a file a logger writes as the table grows. `rowEnds` are
+// the offsets in `bytes` just after each row. When a write fails part-way (a full
+// disk), the file is cut back to the end of the last row written whole, so that no
+// half row is left for a reader (a row of CSV may hold a line end inside quotes,
+// so rows, not lines, count). `size` is the file's size and is kept up to date.
+// Returns 0, or the system's error number of the failure.
+inline int AppendRowsToFile(int fd, const QByteArray& bytes, const std::vector<qsizetype>& rowEnds,
+                            qint64& size) {
+    qsizetype written = 0;
+    while (written < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.constData() + written,
+                                  static_cast<std::size_t>(bytes.size() - written));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            const int err = n < 0 ? errno : EIO;
+            qsizetype whole = 0;
+            for (const qsizetype end : rowEnds)
+                if (end <= written) whole = end;
+            size += whole;
+            if (whole < written) (void)::ftruncate(fd, size); // not possible on a device: no harm
+            return err;
+        }
+        written += n;
+    }
+    size += written;
+    return 0;
+}
+
+// Rows moved between two progress calls when a load appends to a used table.
+inline constexpr int kMoveSlice = 1 << 16;
+
+// Moves the rows gathered in `staging` behind the rows of `table`. An empty table
+// takes them over at once; any other gets them appended in slices of kMoveSlice
+// rows, each in one step (one signal for the grid), with a progress call between
+// slices so that the window and the link are served while millions of rows
+// arrive. The file has been read by then: the calls report it whole and a
+// request to cancel is no longer taken (the rows of a slice already appended
+// cannot be taken back), and a frame recorded meanwhile lands between two slices.
+inline void MoveRows(RecordTable& staging, RecordTable& table, const ProgressCallback& progress,
+                     qint64 total) {
     const int count = staging.rowCount();
     if (count == 0) return;
     if (table.rowCount() == 0) {
@@ -62,8 +108,10 @@ inline void MoveRows(RecordTable& staging, RecordTable& table) {
         table.setCurrentRow(table.rowCount() - 1);
         return;
     }
-    for (int row = 0; row < count; ++row)
-        table.Append(staging.Row(row));
+    for (int first = 0; first < count; first += kMoveSlice) {
+        table.AppendRows(staging, first, std::min(kMoveSlice, count - first));
+        if (progress && count - first > kMoveSlice) progress(total, total);
+    }
     staging.Empty();
 }
 

@@ -1,5 +1,6 @@
 // The tab-separated text format: writer, loader and the streaming appender.
 
+#include "files/FileNames.h"
 #include "files/TableFiles.h"
 #include "files/TableFilesCommon.h"
 
@@ -52,10 +53,13 @@ void AppendTextItem(QByteArray& out, QStringView text) {
         return;
     }
     out.append('"');
-    for (QChar c : t) {
-        if (c == QLatin1Char('"')) out.append('"');
-        AppendLatin1(out, QStringView(&c, 1));
+    // The runs between double quotes as they are, each quote doubled.
+    qsizetype from = 0;
+    for (qsizetype at; (at = t.indexOf(QLatin1Char('"'), from)) >= 0; from = at + 1) {
+        AppendLatin1(out, t.sliced(from, at - from));
+        out.append("\"\"", 2);
     }
+    AppendLatin1(out, t.sliced(from));
     out.append('"');
 }
 
@@ -250,7 +254,7 @@ FileResult LoadTableText(QByteArrayView bytes, RecordTable& table,
     }
 
     result.rows = staging.rowCount();
-    MoveRows(staging, table);
+    MoveRows(staging, table, progress, total);
     if (result.ok() && progress) progress(total, total);
     return result;
 }
@@ -267,24 +271,30 @@ bool TableTextAppender::open(const QString& fileName) {
     close();
     failed_ = false;
     error_.clear();
+    reason_.clear();
     fileName_ = fileName;
-    fd_ = ::open(QFile::encodeName(fileName).constData(),
+    fd_ = ::open(EncodeFileName(fileName).constData(),
                  O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666);
     if (fd_ < 0) {
         failed_ = true;
-        error_ = QStringLiteral("%1: %2").arg(fileName, QString::fromLocal8Bit(strerror(errno)));
+        reason_ = QString::fromLocal8Bit(strerror(errno));
+        error_ = QStringLiteral("%1: %2").arg(fileName, reason_);
         emit writeFailed(error_);
         return false;
     }
-    return writeAll(QByteArray(kHeader));
+    size_ = 0;
+    return writeAll(QByteArray(kHeader), {qsizetype(sizeof kHeader - 1)});
 }
 
 bool TableTextAppender::appendRows(const RecordTable& table, int first, int last) {
     if (fd_ < 0 || failed_) return false;
     QByteArray lines;
-    for (int row = std::max(first, 0); row <= last && row < table.rowCount(); ++row)
+    std::vector<qsizetype> rowEnds;
+    for (int row = std::max(first, 0); row <= last && row < table.rowCount(); ++row) {
         AppendTextLine(lines, table, row);
-    return writeAll(lines);
+        rowEnds.push_back(lines.size());
+    }
+    return writeAll(lines, rowEnds);
 }
 
 void TableTextAppender::follow(const RecordTable& table) {
@@ -301,23 +311,14 @@ void TableTextAppender::close() {
     }
 }
 
-bool TableTextAppender::writeAll(const QByteArray& bytes) {
-    const char* data = bytes.constData();
-    std::size_t size = static_cast<std::size_t>(bytes.size());
-    while (size > 0) {
-        const ssize_t n = ::write(fd_, data, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            failed_ = true;
-            error_ = QStringLiteral("%1: %2").arg(
-                fileName_, QString::fromLocal8Bit(strerror(n < 0 ? errno : EIO)));
-            emit writeFailed(error_);
-            return false;
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
+bool TableTextAppender::writeAll(const QByteArray& bytes, const std::vector<qsizetype>& rowEnds) {
+    const int err = detail::AppendRowsToFile(fd_, bytes, rowEnds, size_);
+    if (err == 0) return true;
+    failed_ = true;
+    reason_ = QString::fromLocal8Bit(strerror(err));
+    error_ = QStringLiteral("%1: %2").arg(fileName_, reason_);
+    emit writeFailed(error_);
+    return false;
 }
 
 } // namespace orvex

@@ -8,6 +8,8 @@
 #include "files/TableFiles.h"
 #include "files/TableFilesCommon.h"
 
+#include <QHash>
+
 #include <array>
 #include <cstring>
 #include <vector>
@@ -23,8 +25,8 @@ namespace {
 // ---- writer ------------------------------------------------------------------------
 
 void AppendEscaped(QByteArray& out, QStringView text) {
-    for (QChar c : text) {
-        const char16_t u = c.unicode();
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t u = text[i].unicode();
         switch (u) {
         case '<':
             out.append("&lt;", 4);
@@ -55,9 +57,19 @@ void AppendEscaped(QByteArray& out, QStringView text) {
             break;
         default:
             if (u > 0xFF) {
-                // No single-byte form: keep the character as a reference.
+                // No single-byte form: keep the character as a reference to its
+                // code point (a character above U+FFFF is one reference, not two
+                // for its UTF-16 halves; a half without its partner, which no
+                // reference can stand for, becomes U+FFFD).
+                char32_t code = u;
+                if (QChar::isHighSurrogate(u) && i + 1 < text.size() &&
+                    QChar::isLowSurrogate(text[i + 1].unicode())) {
+                    code = QChar::surrogateToUcs4(u, text[++i].unicode());
+                } else if (QChar::isSurrogate(u)) {
+                    code = 0xFFFD;
+                }
                 out.append("&#", 2);
-                AppendInt(out, u);
+                AppendInt(out, static_cast<std::int32_t>(code));
                 out.append(';');
             } else {
                 out.append(static_cast<char>(u));
@@ -175,6 +187,9 @@ struct Attribute {
     QByteArrayView raw; // between the quotes, escapes not yet resolved
 };
 
+// Up to this many FIELD declarations a row's attributes are matched one by one.
+constexpr std::size_t kFewDeclarations = 16;
+
 class PacketReader {
   public:
     PacketReader(QByteArrayView bytes, RecordTable& staging, const ProgressCallback& progress)
@@ -208,6 +223,10 @@ class PacketReader {
     std::vector<QByteArrayView> stack_;
     std::vector<Attribute> attrs_;
     std::vector<std::pair<QByteArray, int>> declared_; // attrname -> field
+    // The same, keyed by the lower-case attrname (the first declaration of a name
+    // wins), for packets that declare many fields: matching every attribute of
+    // every row against every declaration would take time growing with their product.
+    QHash<QByteArray, int> declaredByName_;
     bool seenRoot_ = false;
     RecordRow row_;
     int rows_ = 0;
@@ -288,15 +307,17 @@ bool PacketReader::ReadTag(QByteArrayView& name, bool& selfClosing) {
 }
 
 // Resolves the escapes of an attribute value; keeps at most `limit` characters
-// (all when negative) but checks the whole value.
+// (all when negative; counted by code point) but checks the whole value.
 bool PacketReader::Decode(QByteArrayView raw, QString& out, qsizetype limit) {
     if (!raw.contains('&')) {
         out = QString::fromLatin1(raw.data(), limit < 0 ? raw.size() : std::min(limit, raw.size()));
         return true;
     }
     out.clear();
+    qsizetype kept = 0;
     auto put = [&](char32_t u) {
-        if (limit >= 0 && out.size() >= limit) return;
+        if (limit >= 0 && kept >= limit) return;
+        ++kept;
         if (u > 0xFFFF) {
             const char32_t s = u - 0x10000;
             out.append(QChar(char16_t(0xD800 + (s >> 10))));
@@ -356,8 +377,13 @@ bool PacketReader::Decode(QByteArrayView raw, QString& out, qsizetype limit) {
 }
 
 int PacketReader::FieldOf(QByteArrayView attrName) const {
-    for (const auto& [name, field] : declared_)
-        if (SameName(attrName, name)) return field;
+    if (declared_.size() <= kFewDeclarations) {
+        for (const auto& [name, field] : declared_)
+            if (SameName(attrName, name)) return field;
+    } else {
+        const auto it = declaredByName_.constFind(attrName.toByteArray().toLower());
+        if (it != declaredByName_.constEnd()) return it.value();
+    }
     for (int f = 0; f < RecordTable::kFieldCount; ++f)
         if (SameName(attrName, Names().attr[static_cast<std::size_t>(f)])) return f;
     return -1;
@@ -380,6 +406,8 @@ bool PacketReader::OnField() {
     if (!Decode(attrName, attrText, -1)) return false;
     const int field = RecordTable::FieldIndex(fieldName.isEmpty() ? attrText : fieldName);
     declared_.emplace_back(attrText.toLatin1(), field); // -1: a field the table lacks
+    const QByteArray key = declared_.back().first.toLower();
+    if (!declaredByName_.contains(key)) declaredByName_.insert(key, field);
     return true;
 }
 
@@ -520,6 +548,17 @@ FileResult SaveTableXml(const RecordTable& table, const QString& fileName,
 FileResult LoadTableXml(QByteArrayView bytes, RecordTable& table,
                         const ProgressCallback& progress) {
     FileResult result;
+    // Rows recorded while the progress callback runs the event loop are appended
+    // to `table` from this row on; they are readings like any other and stay,
+    // after the rows of the file (the table being emptied meanwhile starts over).
+    int recordedFrom = table.rowCount();
+    const QMetaObject::Connection watch =
+        QObject::connect(&table, &RecordTable::reset, [&recordedFrom] { recordedFrom = 0; });
+    struct Disconnect {
+        const QMetaObject::Connection& c;
+        ~Disconnect() { QObject::disconnect(c); }
+    } disconnectOnExit{watch};
+
     RecordTable staging;
     PacketReader reader(bytes, staging, progress);
     if (!reader.Run()) {
@@ -528,7 +567,10 @@ FileResult LoadTableXml(QByteArrayView bytes, RecordTable& table,
         return result; // the table is left as it was
     }
     result.rows = staging.rowCount();
+    RecordTable recorded;
+    recorded.AppendRows(table, recordedFrom);
     table.ReplaceWith(staging);
+    table.AppendRows(recorded);
     table.setCurrentRow(table.rowCount() > 0 ? 0 : -1);
     if (progress) progress(bytes.size(), bytes.size());
     return result;

@@ -160,16 +160,22 @@ bool TSerialPortDriver::Connect() {
     const QString path = PortDevicePath(comPort_);
     const QByteArray native = path.toLocal8Bit();
     const int fd = ::open(native.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return false;
+    if (fd < 0) {
+        openFailure_ = {TPortOpenFailure::Open, errno};
+        return false;
+    }
     // Only ttys: a plain file or a pipe given by mistake is refused.
     if (!isatty(fd)) {
+        openFailure_ = {TPortOpenFailure::NotATerminal, ENOTTY};
         ::close(fd);
         return false;
     }
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        openFailure_ = {TPortOpenFailure::Lock, errno};
         ::close(fd);
         return false;
     }
+    openFailure_ = {};
     // TIOCEXCL keeps out later opens by ordinary users; the lock above keeps
     // out every other cooperating program, root included.
     (void)ioctl(fd, TIOCEXCL);

@@ -54,6 +54,14 @@
 
 namespace orvex {
 
+// Why the last Connect() failed: the step that refused the port and the
+// system's error number (link/PortOpenDiagnosis.h puts it into words).
+struct TPortOpenFailure {
+    enum TStep { None, Open, NotATerminal, Lock };
+    TStep step = None;
+    int error = 0;
+};
+
 class TSerialPortDriver : public QObject {
     Q_OBJECT
 
@@ -169,6 +177,8 @@ class TSerialPortDriver : public QObject {
     int ReceiveBufferSize() const { return static_cast<int>(buffer_.size()); }
     // Bytes waiting in the operating system's receive queue (0 when closed).
     int InputQueueCount() const;
+    // Why the last Connect() failed (step None after a successful one).
+    const TPortOpenFailure& LastOpenFailure() const { return openFailure_; }
     // True once the open port has vanished (until Disconnect).
     bool PortLost() const { return lost_; }
     // True while OnReceiveData runs.
@@ -196,6 +206,7 @@ class TSerialPortDriver : public QObject {
 
     std::array<QString, 4> pathOverrides_;
     QString openedPath_;
+    TPortOpenFailure openFailure_;
     int fd_ = -1;
     bool lost_ = false;
     bool inHandler_ = false;

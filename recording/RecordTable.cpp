@@ -2,6 +2,8 @@
 
 #include <QHash>
 
+#include <algorithm>
+#include <cstring>
 #include <vector>
 
 namespace orvex {
@@ -19,8 +21,11 @@ constexpr int TextColumn(int field) {
 }
 
 // Rows live in fixed blocks so appending never moves what is already stored
-// (no reallocation copies, no pauses that grow with the table).
-constexpr int kChunkShift = 16;
+// (no reallocation copies, no pauses that grow with the table). A block of 2048
+// rows is about 75 KB: small enough that a table of a few rows (every load
+// gathers its rows in a table of its own first) costs little, large enough that
+// ten million rows need only some 5000 blocks.
+constexpr int kChunkShift = 11;
 constexpr int kChunkRows = 1 << kChunkShift;
 constexpr int kChunkMask = kChunkRows - 1;
 
@@ -76,6 +81,7 @@ class Dictionary {
         return id;
     }
     const QString& Value(std::uint32_t id) const { return values_[id]; }
+    std::size_t Size() const { return values_.size(); }
     void Clear() {
         values_.clear();
         values_.shrink_to_fit();
@@ -117,7 +123,29 @@ struct RecordTable::Impl {
     const Chunk& ChunkOf(int row) const {
         return *chunks[static_cast<std::size_t>(row) >> kChunkShift];
     }
+    // The block of the row about to be appended at `index` (== rows).
+    Chunk& ChunkFor(int index) {
+        if ((index & kChunkMask) == 0 &&
+            static_cast<std::size_t>(index >> kChunkShift) == chunks.size()) {
+            // Not value-initialised on purpose: pages are touched only as rows are written.
+            chunks.push_back(std::unique_ptr<Chunk>(new Chunk));
+        }
+        return *chunks[static_cast<std::size_t>(index) >> kChunkShift];
+    }
 };
+
+QString CutToTextWidth(const QString& text) {
+    if (text.size() <= RecordTable::kTextWidth) return text;
+    // Count characters, not UTF-16 units: a character above U+FFFF is two units
+    // and is never split.
+    qsizetype units = 0;
+    for (int chars = 0; chars < RecordTable::kTextWidth && units < text.size(); ++chars) {
+        const bool pair = text[units].isHighSurrogate() && units + 1 < text.size() &&
+                          text[units + 1].isLowSurrogate();
+        units += pair ? 2 : 1;
+    }
+    return units >= text.size() ? text : text.left(units);
+}
 
 QString RecordTable::FieldName(int field) {
     if (field < 0 || field >= kFieldCount) return {};
@@ -145,12 +173,7 @@ int RecordTable::rowCount() const {
 
 void RecordTable::Append(const RecordRow& row) {
     const int index = d->rows;
-    if ((index & kChunkMask) == 0 &&
-        static_cast<std::size_t>(index >> kChunkShift) == d->chunks.size()) {
-        // Not value-initialised on purpose: pages are touched only as rows are written.
-        d->chunks.push_back(std::unique_ptr<Chunk>(new Chunk));
-    }
-    Chunk& chunk = *d->chunks[static_cast<std::size_t>(index) >> kChunkShift];
+    Chunk& chunk = d->ChunkFor(index);
     const int off = index & kChunkMask;
 
     std::uint8_t flags = row.appended ? kAppendedBit : 0;
@@ -165,8 +188,7 @@ void RecordTable::Append(const RecordRow& row) {
     for (int c = 0; c < kTextColumns; ++c) {
         const FieldCell& value = row.fields[static_cast<std::size_t>(FieldTime + c)];
         if (value.has) {
-            chunk.text[c][off] = d->dictionaries[c].Intern(
-                value.text.size() > kTextWidth ? value.text.left(kTextWidth) : value.text);
+            chunk.text[c][off] = d->dictionaries[c].Intern(CutToTextWidth(value.text));
         } else {
             chunk.text[c][off] = 0;
         }
@@ -177,6 +199,59 @@ void RecordTable::Append(const RecordRow& row) {
     d->current = index;
     emit rowsAppended(index, index);
     emit currentRowChanged(index);
+}
+
+void RecordTable::AppendRows(const RecordTable& source, int first, int count) {
+    if (&source == this) return;
+    first = std::clamp(first, 0, source.d->rows);
+    if (count < 0 || count > source.d->rows - first) count = source.d->rows - first;
+    if (count == 0) return;
+
+    // Texts are copied once per distinct text, not once per row: each index of
+    // the source's dictionaries is mapped to this table's the first time it is met.
+    constexpr std::uint32_t kUnmapped = 0xFFFFFFFFu;
+    std::array<std::vector<std::uint32_t>, kTextColumns> mapping;
+    for (int c = 0; c < kTextColumns; ++c)
+        mapping[static_cast<std::size_t>(c)].assign(source.d->dictionaries[c].Size(), kUnmapped);
+
+    const int start = d->rows;
+    int from = first;
+    int to = start;
+    int left = count;
+    while (left > 0) {
+        const Chunk& src = source.d->ChunkOf(from);
+        Chunk& dst = d->ChunkFor(to);
+        const int so = from & kChunkMask;
+        const int to0 = to & kChunkMask;
+        const int n = std::min({left, kChunkRows - so, kChunkRows - to0});
+        std::memcpy(dst.no + to0, src.no + so, sizeof(std::int32_t) * std::size_t(n));
+        std::memcpy(dst.nval + to0, src.nval + so, sizeof(std::int32_t) * std::size_t(n));
+        std::memcpy(dst.stamp + to0, src.stamp + so, sizeof(std::int64_t) * std::size_t(n));
+        std::memcpy(dst.flags + to0, src.flags + so, std::size_t(n));
+        for (int c = 0; c < kTextColumns; ++c) {
+            std::vector<std::uint32_t>& map = mapping[static_cast<std::size_t>(c)];
+            const std::uint8_t bit = static_cast<std::uint8_t>(1u << (FieldTime + c));
+            for (int i = 0; i < n; ++i) {
+                if (!(src.flags[so + i] & bit)) {
+                    dst.text[c][to0 + i] = 0;
+                    continue;
+                }
+                const std::uint32_t id = src.text[c][so + i];
+                std::uint32_t& mapped = map[id];
+                if (mapped == kUnmapped)
+                    mapped = d->dictionaries[c].Intern(source.d->dictionaries[c].Value(id));
+                dst.text[c][to0 + i] = mapped;
+            }
+        }
+        // Counted as they are written, so that the next block is found by ChunkFor.
+        d->rows = to + n;
+        from += n;
+        to += n;
+        left -= n;
+    }
+    d->current = d->rows - 1;
+    emit rowsAppended(start, d->rows - 1);
+    emit currentRowChanged(d->current);
 }
 
 bool RecordTable::Has(int row, int field) const {

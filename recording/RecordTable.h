@@ -47,6 +47,10 @@ struct RecordRow {
     RecordTimestamp timestamp; // when the recorder appended it; invalid for loaded rows
 };
 
+// A text as a text field holds it: at most RecordTable::kTextWidth characters,
+// counted by code point, so a character above U+FFFF is kept whole or not at all.
+QString CutToTextWidth(const QString& text);
+
 class RecordTable : public QObject {
     Q_OBJECT
   public:
@@ -67,6 +71,10 @@ class RecordTable : public QObject {
     // Appends and posts a row; texts longer than 20 characters are cut.
     // The new row becomes the current row.
     void Append(const RecordRow& row);
+    // Appends `count` rows of `source` from `first` on (all from `first` when
+    // negative) as they are there, in one step: one rowsAppended and one
+    // currentRowChanged for all of them; the last becomes the current row.
+    void AppendRows(const RecordTable& source, int first = 0, int count = -1);
 
     // Fast field access for iteration (row in 0..rowCount()-1).
     bool Has(int row, int field) const;

@@ -130,14 +130,29 @@ QString IsoTimestampText(const RecordTimestamp& stamp) {
     return QString::fromLatin1(buf, FormatIsoTimestamp(stamp, buf));
 }
 
-std::optional<RecordTimestamp> ParseIsoTimestamp(QStringView t) {
+std::optional<RecordTimestamp> ParseIsoTimestamp(QStringView text) {
+    // The year: four digits, or the expanded form FormatIsoTimestamp writes for
+    // years outside 0..9999 (a sign, then four or more digits).
+    qsizetype digits = 0;
+    const bool sign = !text.isEmpty() && (text[0] == u'+' || text[0] == u'-');
+    while (sign + digits < text.size() && text[sign + digits] >= u'0' &&
+           text[sign + digits] <= u'9')
+        ++digits;
+    if (sign ? (digits < 4 || digits > 6) : digits != 4) return std::nullopt;
+    std::int64_t year = 0;
+    for (qsizetype i = 0; i < digits; ++i)
+        year = year * 10 + (text[sign + i].unicode() - u'0');
+    if (sign && text[0] == u'-') year = -year;
+    if (sign && year >= 0 && year <= 9999) return std::nullopt; // written without a sign
+    // The rest as if the year were four digits:
     // 0123456789012345678
     // YYYY-MM-DDTHH:MM:SS
+    const QStringView t = text.sliced(sign + digits - 4);
     if (t.size() < 20) return std::nullopt;
-    const int y = Digits(t, 0, 4), mo = Digits(t, 5, 2), d = Digits(t, 8, 2);
+    const std::int64_t y = year;
+    const int mo = Digits(t, 5, 2), d = Digits(t, 8, 2);
     const int h = Digits(t, 11, 2), mi = Digits(t, 14, 2), s = Digits(t, 17, 2);
-    if (y < 0 || mo < 1 || mo > 12 || d < 1 || h < 0 || h > 23 || mi < 0 || mi > 59 || s < 0 ||
-        s > 59)
+    if (mo < 1 || mo > 12 || d < 1 || h < 0 || h > 23 || mi < 0 || mi > 59 || s < 0 || s > 59)
         return std::nullopt;
     if (t[4] != u'-' || t[7] != u'-' || t[10] != u'T' || t[13] != u':' || t[16] != u':')
         return std::nullopt;

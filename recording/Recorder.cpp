@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <limits>
+#include <utility>
 
 namespace orvex {
 
@@ -24,7 +25,10 @@ std::int32_t CountsToInt(double counts) {
 RecordOutcome TRecorder::INDataToTable(const RecordInput& in) {
     RecordOutcome out;
     // Record limit: exactly recordLimit rows after each clearing.
-    if (recordCount >= recordLimit) return out;
+    if (recordCount >= recordLimit) {
+        out.limitReached = !std::exchange(limitNoticed_, true);
+        return out;
+    }
     // Sampling gate: a countdown still running refuses the frame.
     if (in.recordSIChecked && sampleCountdown > 0) return out;
 
@@ -65,6 +69,7 @@ void TRecorder::ClearForNew() {
     if (table_ && table_->rowCount() > 0) table_->Empty();
     nextRecordNo = 1;
     recordCount = 0;
+    limitNoticed_ = false;
 }
 
 bool TRecorder::RecordNewClick(const std::function<bool()>& confirm,
@@ -81,6 +86,17 @@ void TRecorder::ChooseLimitItem(int index) {
     if (index < 0 || index >= static_cast<int>(kRecordLimitItems.size())) return;
     checkedItem_ = index;
     recordLimit = kRecordLimitItems[static_cast<std::size_t>(index)].limit;
+    // Another limit is another filling: reaching it is told again.
+    limitNoticed_ = false;
+}
+
+QString RecordLimitNotice(std::int32_t limit) {
+    return QStringLiteral(
+               "Recording has stopped: the record table holds %1 rows, its record limit. "
+               "Readings go on being shown and judged, but they are not recorded.\n\nTo go "
+               "on recording, save the table and choose \"New\" in the Record menu, or "
+               "choose a larger limit (up to \"limitless\") in the Record menu.")
+        .arg(limit);
 }
 
 QString LocaleTimeSeparator(const QLocale& locale) {

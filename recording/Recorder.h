@@ -46,6 +46,9 @@ struct RecordOutcome {
     bool appended = false;  // a row was appended
     int no = 0;             // its No, when appended
     bool feedChart = false; // the chart pager must get scaledValue (AddValue)
+    // The frame was refused by the record limit, for the first time since the
+    // table last filled up: the user is to be told (RecordLimitNotice).
+    bool limitReached = false;
 };
 
 // One item of the record limit menu.
@@ -107,7 +110,11 @@ class TRecorder {
   private:
     RecordTable* table_;
     int checkedItem_ = kDefaultRecordLimitItem;
+    bool limitNoticed_ = false; // limitReached was given for this filling
 };
+
+// The notice that recording stopped at the record limit, and how to go on.
+QString RecordLimitNotice(std::int32_t limit);
 
 // The time separator of a locale, taken from its short time format; ":" when none.
 QString LocaleTimeSeparator(const QLocale& locale);

@@ -13,7 +13,11 @@
 #include <QPushButton>
 #include <QTest>
 
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
 #include <string>
+#include <unistd.h>
 
 namespace {
 
@@ -93,8 +97,17 @@ TEST_F(Link, TheVariantSwitchChoosesTheSerialReceiveHandler) {
 }
 
 TEST_F(Link, ComConnectAndStartShowTheConnectedState) {
-    // A port that cannot be opened: the controls show the connected state anyway.
-    w->COMM2().SetPortDevicePath(TSerialPortDriver::pnCOM1, QStringLiteral("/nonexistent/tty"));
+    // A line that opens: a pseudo-terminal whose other end this test holds.
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(::grantpt(master), 0);
+    ASSERT_EQ(::unlockpt(master), 0);
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{master};
+    w->COMM2().SetPortDevicePath(TSerialPortDriver::pnCOM1,
+                                 QString::fromLocal8Bit(::ptsname(master)));
     Button("COMCon")->click();
     EXPECT_TRUE(Button("COMCon")->isChecked());
     EXPECT_TRUE(Button("USBCon")->isHidden());
@@ -102,7 +115,7 @@ TEST_F(Link, ComConnectAndStartShowTheConnectedState) {
     EXPECT_TRUE(Item("STOP1")->isEnabled());
     EXPECT_FALSE(Item("START1")->isEnabled());
     EXPECT_FALSE(w->control(QStringLiteral("BtCOM1"))->isEnabled());
-    EXPECT_FALSE(w->COMM2().Connected());
+    EXPECT_TRUE(w->COMM2().Connected());
     EXPECT_FALSE(w->control(QStringLiteral("CONokN"))->isHidden()) << "no packet: lamp dark";
 
     Button("COMCon")->click();
@@ -131,7 +144,7 @@ TEST_F(Link, UsbConnectWithoutACableSaysSoAndPopsUp) {
     EXPECT_FALSE(Button("COMCon")->isHidden());
 }
 
-TEST(WindowWithVirtualMeter, LiveReadingsThenTheLampGoesDarkWhenTheMeterStops) {
+TEST(WindowWithVirtualMeter, LiveReadingsThenADarkLampWhenQuietAndOneNoticeWhenTheLineGoes) {
     QProcess meter;
     meter.start(QStringLiteral(ORVEX_METER_SIM_PATH),
                 {QStringLiteral("--rate"), QStringLiteral("40")});
@@ -160,17 +173,39 @@ TEST(WindowWithVirtualMeter, LiveReadingsThenTheLampGoesDarkWhenTheMeterStops) {
     EXPECT_FALSE(w.control(QStringLiteral("LCDsend"))->isHidden());
     EXPECT_FALSE(w.state().protocol.reading.valueText.isEmpty());
 
-    meter.terminate();
-    ASSERT_TRUE(meter.waitForFinished(10000));
-    // The watchdog darkens the lamp on its third tick without a packet (600 to
-    // 900 ms); the wait allows for a loaded machine.
+    // The meter goes quiet (stopped, its line still there): the watchdog darkens
+    // the lamp on its third tick without a packet (600 to 900 ms; the wait allows
+    // for a loaded machine), and nothing more happens.
+    ::kill(pid_t(meter.processId()), SIGSTOP);
     QElapsedTimer dark;
     dark.start();
     while (!w.control(QStringLiteral("CONok"))->isHidden() && dark.elapsed() < 3000)
         QTest::qWait(20);
     EXPECT_TRUE(w.control(QStringLiteral("CONok"))->isHidden()) << "dark once the meter stopped";
     EXPECT_FALSE(w.control(QStringLiteral("CONokN"))->isHidden());
-    EXPECT_TRUE(dialogs.errors.isEmpty());
-    w.action(QStringLiteral("STOP1"))->trigger();
+    QTest::qWait(300);
+    EXPECT_TRUE(dialogs.informations.isEmpty()) << "a quiet meter is no lost link";
+    EXPECT_TRUE(w.COMM2().Connected());
+
+    // The virtual meter is killed: its line vanishes, as when an adapter is
+    // pulled.  One notice, the disconnected look, the rows kept.
+    const int rows = w.state().recording.cds1.rowCount();
+    ::kill(pid_t(meter.processId()), SIGKILL);
+    ASSERT_TRUE(meter.waitForFinished(10000));
+    QElapsedTimer lost;
+    lost.start();
+    while (dialogs.informations.isEmpty() && lost.elapsed() < 5000)
+        QTest::qWait(20);
+    QTest::qWait(300);
+    ASSERT_EQ(dialogs.informations.size(), 1);
+    EXPECT_TRUE(dialogs.informations[0].startsWith(
+        QStringLiteral("The link to the meter was lost: the serial port COM1 (%1)").arg(device)))
+        << dialogs.informations[0].toStdString();
     EXPECT_FALSE(w.COMM2().Connected());
+    EXPECT_FALSE(w.control<QPushButton>(QStringLiteral("COMCon"))->isChecked());
+    EXPECT_TRUE(w.action(QStringLiteral("START1"))->isEnabled());
+    EXPECT_FALSE(w.action(QStringLiteral("STOP1"))->isEnabled());
+    EXPECT_TRUE(w.action(QStringLiteral("ComSetup1"))->isEnabled());
+    EXPECT_EQ(w.state().recording.cds1.rowCount(), rows);
+    EXPECT_TRUE(dialogs.errors.isEmpty());
 }

@@ -436,3 +436,58 @@ TEST_F(Recording, ALongSaveShowsProgressAndCancellingItLeavesTheOldFile) {
     EXPECT_TRUE(dialogs.informations.isEmpty()) << "a cancelled save reports nothing";
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("day.txt")});
 }
+
+// A large text file opened while frames keep coming, onto a table that already
+// has rows: the frames are recorded while the file is read and its rows arrive
+// (the event loop runs: the link is served), every row of the file arrives, and
+// the progress dialog closes when the file has been read and does not come back.
+TEST_F(Recording, OpeningALargeTextFileKeepsRecordingAndAppendsEveryRow) {
+    RecordTable file;
+    RecordRow row;
+    row.fields[FieldNo] = FieldValue::Int(7);
+    row.fields[FieldTime] = FieldValue::Text(QStringLiteral("10:20:30"));
+    row.fields[FieldDcAc] = FieldValue::Text(QStringLiteral("DC"));
+    row.fields[FieldUnit] = FieldValue::Text(QStringLiteral("V"));
+    row.fields[FieldAuto] = FieldValue::Text(QStringLiteral("Pass"));
+    for (int i = 0; i < 200000; ++i) { // about 8 MB: worth a progress dialog
+        row.fields[FieldValue] = FieldValue::Text(QString::number(i));
+        file.Append(row);
+    }
+    QTemporaryDir dir;
+    const QString name = dir.filePath(QStringLiteral("big.txt"));
+    ASSERT_TRUE(SaveTableText(file, name).ok());
+
+    Steady(2);
+    int fed = 0;
+    bool dialogSeen = false, dialogClosed = false, dialogBack = false;
+    QTimer meter;
+    meter.setInterval(0);
+    QObject::connect(&meter, &QTimer::timeout, [&] {
+        Steady(1);
+        ++fed;
+        auto* p = w->findChild<QProgressDialog*>(QStringLiteral("FileProgress"));
+        if (p && !dialogSeen) p->setMinimumDuration(0); // this machine may read the file fast
+        const bool shown = p && p->isVisible();
+        if (shown && dialogClosed) dialogBack = true;
+        if (!shown && dialogSeen) dialogClosed = true;
+        if (shown) dialogSeen = true;
+    });
+    meter.start();
+    dialogs.fileNames = {name};
+    w->control<QToolButton>(QStringLiteral("OpenDataFiles"))->click();
+    meter.stop();
+
+    EXPECT_TRUE(dialogs.errors.isEmpty());
+    EXPECT_GT(fed, 0);
+    EXPECT_TRUE(dialogSeen);
+    EXPECT_FALSE(dialogBack);
+    ASSERT_EQ(Table().rowCount(), 2 + fed + file.rowCount());
+    EXPECT_EQ(w->state().recording.recorder.recordCount, 2 + fed);
+    // The file's rows in their order, whatever frames came between them.
+    int next = 0;
+    for (int r = 0; r < Table().rowCount(); ++r)
+        if (Table().Integer(r, FieldNo) == 7 &&
+            Table().Text(r, FieldValue) == QString::number(next))
+            ++next;
+    EXPECT_EQ(next, file.rowCount());
+}

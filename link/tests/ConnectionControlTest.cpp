@@ -14,6 +14,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 using namespace orvex;
 using namespace orvex::testing;
 using D = TSerialPortDriver;
@@ -210,24 +212,40 @@ TEST_F(ConnectionControlTest, PortCannotChangeWhileTheLineIsOpen) {
     EXPECT_EQ(driver.OpenedDevicePath(), QString::fromStdString(pty.devicePath()));
 }
 
-TEST_F(ConnectionControlTest, FailedOpenShowsConnectedAndStopReturnsToDisconnected) {
-    control.COM21Click(); // a port that does not exist
-    control.BTCon1Click();
-    EXPECT_FALSE(driver.Connected());
-    TLinkViewState look = SerialConnected(true);
-    look.comItemChecked = {false, true, false, false};
-    look.btComVisible = {false, true, false, false};
-    ExpectView(control.view(), look);
-    for (int i = 0; i < 6; ++i)
-        control.ConTimerTimer();
-    EXPECT_TRUE(control.view().CONokNVisible) << "no packet, dark lamp";
+// A port that does not open: the controls keep the look they had (the clicked
+// button and item are shown again), and the user is told why, once.
+TEST_F(ConnectionControlTest, FailedOpenKeepsTheDisconnectedLookAndSaysWhy) {
+    const struct {
+        const char* name;
+        std::function<void(TConnectionControl&)> click;
+    } cases[] = {
+        {"START", [](TConnectionControl& c) { c.BTCon1Click(); }},
+        {"COMCon pressed", [](TConnectionControl& c) { c.COMConClick(true); }},
+    };
+    for (const auto& c : cases) {
+        D d;
+        d.SetPortDevicePath(D::pnCOM2, dir.filePath(QStringLiteral("missing")));
+        TConnectionControl control(d);
+        control.COM21Click(); // a port that does not exist
+        const TLinkViewState before = control.view();
+        QSignalSpy views(&control, &TConnectionControl::viewChanged);
+        QSignalSpy failures(&control, &TConnectionControl::portOpenFailed);
+        c.click(control);
+        EXPECT_FALSE(d.Connected()) << c.name;
+        ExpectView(control.view(), before);
+        ASSERT_EQ(views.count(), 1) << c.name << ": the widgets are set back";
+        ASSERT_EQ(failures.count(), 1) << c.name;
+        const QString text = failures.at(0).at(0).toString();
+        EXPECT_TRUE(text.contains(QStringLiteral("COM2")) && text.contains("no such device"))
+            << text.toStdString();
 
-    control.BtDiscon1Click();
-    look = Disconnected(true);
-    look.comItemChecked = {false, true, false, false};
-    look.btComVisible = {false, true, false, false};
-    ExpectView(control.view(), look);
-    EXPECT_FALSE(driver.Connected());
+        // The same port, once it is there, connects as usual.
+        d.SetPortDevicePath(D::pnCOM2, QString::fromStdString(pty.devicePath()));
+        c.click(control);
+        EXPECT_TRUE(d.Connected()) << c.name;
+        EXPECT_TRUE(control.view().COMConDown) << c.name;
+        EXPECT_EQ(failures.count(), 1) << c.name;
+    }
 }
 
 TEST_F(ConnectionControlTest, ExclusiveGroupMayBeAllUp) {

@@ -140,7 +140,7 @@ TEST(RecordTableRows, RowsAcrossBlockBoundaryKeepTheirValues) {
         table.Append(Reading(i + 1, QString::number(i % 60), i % 2 ? "AC" : "DC",
                              QString::number(i), "V", i % 3 ? "Pass" : "Fail", -i));
     ASSERT_EQ(table.rowCount(), n);
-    for (int i : {0, 65535, 65536, 65537, n - 1}) {
+    for (int i : {0, 2047, 2048, 65535, 65536, 65537, n - 1}) {
         EXPECT_EQ(table.Integer(i, FieldNo), i + 1);
         EXPECT_EQ(table.Integer(i, FieldNVal), -i);
         EXPECT_EQ(table.Text(i, FieldValue), QString::number(i));
@@ -201,4 +201,79 @@ TEST(RecordTableRows, ReplaceWithTakesAllRowsAndEmptiesTheSource) {
     EXPECT_EQ(loaded.Text(0, FieldValue), "3");
     table.ReplaceWith(table); // no-op, never loses rows
     EXPECT_EQ(table.rowCount(), 2);
+}
+
+TEST(RecordTableRows, TextsAreCutByCharacterNotByUtf16Unit) {
+    const QString smile = QString::fromUcs4(U"\U0001F600");
+    const struct {
+        QString text;
+        QString kept;
+    } cases[] = {
+        {QString(19, 'a') + smile + "b", QString(19, 'a') + smile}, // 20 characters, 21 units
+        {QString(20, 'a') + smile, QString(20, 'a')},
+        {QString(10, smile[0]) + smile,
+         QString(10, smile[0]) + smile}, // lone halves count one each
+        {smile.repeated(25), smile.repeated(20)},
+    };
+    for (const auto& c : cases) {
+        RecordTable table;
+        RecordRow row;
+        row.fields[FieldUnit] = FieldValue::Text(c.text);
+        table.Append(row);
+        EXPECT_EQ(table.Text(0, FieldUnit), c.kept) << c.text.toStdString();
+        EXPECT_EQ(CutToTextWidth(c.text), c.kept);
+    }
+}
+
+// Appending the rows of another table in one step: every value, mark, empty field
+// and timestamp comes across, across block boundaries on both sides, with one
+// signal for all of them.
+TEST(RecordTableRows, AppendRowsCopiesRowsInOneStep) {
+    RecordTable source;
+    const int n = 5000;
+    for (int i = 0; i < n; ++i) {
+        RecordRow row =
+            Reading(i + 1, QString::number(i % 61), i % 2 ? "AC" : "DC", QString::number(i),
+                    i % 5 ? "V" : "mV", i % 3 ? "Pass" : "Fail", -i);
+        if (i % 7 == 0) row.fields[FieldValue] = FieldCell();
+        if (i % 11 == 0) row.fields[FieldNVal] = FieldCell();
+        row.appended = i % 4 != 0;
+        if (i % 2) row.timestamp = RecordTimestamp::Of(1796907787000 + i * 1000, 60);
+        source.Append(row);
+    }
+    RecordTable table;
+    for (int i = 0; i < 3; ++i)
+        table.Append(Reading(100 + i, "x", "Ohm", "7", "K*", "Fail", 7));
+
+    QSignalSpy appended(&table, &RecordTable::rowsAppended);
+    QSignalSpy current(&table, &RecordTable::currentRowChanged);
+    const int first = 1000, count = 3000;
+    table.AppendRows(source, first, count);
+    ASSERT_EQ(table.rowCount(), 3 + count);
+    ASSERT_EQ(appended.count(), 1);
+    EXPECT_EQ(appended[0][0].toInt(), 3);
+    EXPECT_EQ(appended[0][1].toInt(), 3 + count - 1);
+    ASSERT_EQ(current.count(), 1);
+    EXPECT_EQ(table.currentRow(), 3 + count - 1);
+    for (int i = 0; i < count; ++i) {
+        const RecordRow want = source.Row(first + i);
+        const RecordRow got = table.Row(3 + i);
+        ASSERT_EQ(got.appended, want.appended) << i;
+        ASSERT_EQ(got.timestamp, want.timestamp) << i;
+        for (int f = 0; f < RecordTable::kFieldCount; ++f) {
+            ASSERT_EQ(got.fields[f].has, want.fields[f].has) << i << " " << f;
+            ASSERT_EQ(got.fields[f].integer, want.fields[f].integer) << i << " " << f;
+            ASSERT_EQ(got.fields[f].text, want.fields[f].text) << i << " " << f;
+        }
+    }
+    EXPECT_EQ(table.Text(0, FieldValue), "7"); // the rows before are untouched
+
+    // The rest from a position on, a range beyond the end, the table itself.
+    table.AppendRows(source, n - 2);
+    EXPECT_EQ(table.rowCount(), 3 + count + 2);
+    EXPECT_EQ(table.Integer(table.rowCount() - 1, FieldNo), n);
+    table.AppendRows(source, n + 10, 5);
+    table.AppendRows(table);
+    EXPECT_EQ(table.rowCount(), 3 + count + 2);
+    EXPECT_EQ(appended.count(), 2);
 }

@@ -76,6 +76,28 @@ TEST_F(RecorderTest, SmallerLimitStopsAtOnceAndLimitlessResumesWithNextNo) {
     EXPECT_EQ(table.Integer(5000, FieldNo), 5001);
 }
 
+// The limit's notice is due once each time the table fills: on the first frame
+// refused, not on the ones after it; again after "New" or another limit.
+TEST_F(RecorderTest, ReachingTheLimitIsToldOncePerFilling) {
+    recorder.recordLimit = 3;
+    auto notices = [&](int frames) {
+        int n = 0;
+        for (int i = 0; i < frames; ++i)
+            n += recorder.INDataToTable(Frame()).limitReached;
+        return n;
+    };
+    EXPECT_EQ(notices(3), 0) << "filling up is no notice";
+    EXPECT_EQ(notices(1), 1) << "the first frame refused";
+    EXPECT_EQ(notices(50), 0) << "and no more for this filling";
+    recorder.ClearForNew();
+    EXPECT_EQ(notices(10), 1) << "after New the table fills again";
+    recorder.ChooseLimitItem(0); // "1000": recording goes on
+    EXPECT_EQ(notices(997), 0);
+    EXPECT_EQ(table.rowCount(), 1000);
+    EXPECT_EQ(notices(5), 1);
+    EXPECT_TRUE(RecordLimitNotice(1000).contains(QStringLiteral("holds 1000 rows")));
+}
+
 TEST_F(RecorderTest, LimitlessAdmitsTenMillionRows) {
     recorder.ChooseLimitItem(5);
     recorder.recordCount = 10000000 - 1;

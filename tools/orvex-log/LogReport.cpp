@@ -1,5 +1,6 @@
 #include "tools/orvex-log/LogReport.h"
 
+#include "files/FileNames.h"
 #include "files/report/DataReport.h"
 #include "recording/RecordTable.h"
 
@@ -17,9 +18,10 @@ std::string WriteLogReport(const RecordTable& table, const std::string& fileName
     if (table.rowCount() == 0)
         return "no report written to '" + fileName +
                "': the record table is empty, there is nothing to print";
-    const FileResult r = SaveReportPdf(table, QString::fromStdString(fileName));
+    const FileResult r = SaveReportPdf(
+        table, DecodeFileName(QByteArrayView(fileName.data(), qsizetype(fileName.size()))));
     if (r.ok()) return {};
-    return "cannot write the report '" + fileName + "': " + r.error.toStdString();
+    return "cannot write the report '" + fileName + "': " + r.reason.toStdString();
 }
 
 } // namespace orvex

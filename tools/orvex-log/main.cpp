@@ -10,16 +10,20 @@
 #include "tools/orvex-log/LogOptions.h"
 #include "tools/orvex-log/LogReport.h"
 #include "tools/orvex-log/ReadingJson.h"
+#include "tools/orvex-log/RunDeadline.h"
 #include "tools/orvex-log/SampleStream.h"
+#include "tools/orvex-log/UsbInput.h"
 
+#include "files/AtomicFileWriter.h"
+#include "files/FileNames.h"
 #include "files/TableCsv.h"
 #include "files/TableFiles.h"
+#include "link/PortOpenDiagnosis.h"
 #include "link/SerialPortDriver.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QSocketNotifier>
-#include <QTimer>
 
 #include <algorithm>
 #include <cerrno>
@@ -48,6 +52,7 @@ class FrameLogger {
     }
 
     void OnFrame(const QString& frameText) {
+        ++seen_;
         if (options_.frames > 0 && decoded_ >= options_.frames) return; // --frames reached
         const DecodeResult res = DecodeFrame(frameText, decimalSeparator_, profile_.fullScaleCounts,
                                              profile_.barOverloadPosition);
@@ -71,6 +76,11 @@ class FrameLogger {
         in.recordSITimeText = QString::number(options_.interval >= 0 ? options_.interval : 10);
         SetRecordMomentNow(in);
         const RecordOutcome outcome = recorder_.INDataToTable(in);
+        if (outcome.limitReached)
+            std::fprintf(stderr,
+                         "orvex-log: recording stopped at the record limit of %d rows (--limit); "
+                         "the readings go on being written, but not recorded\n",
+                         int(recorder_.recordLimit));
 
         std::string line =
             ReadingJson(frameText, r, RecordingJson{in.verdictText, outcome.appended, outcome.no},
@@ -81,6 +91,8 @@ class FrameLogger {
     }
 
     long long decoded() const { return decoded_; }
+    // Packets that came (frames that passed the frame check), decoded or not.
+    long long seen() const { return seen_; }
 
     RecordTable& table() { return table_; }
 
@@ -94,6 +106,7 @@ class FrameLogger {
     QElapsedTimer clock_;
     qint64 ticks_ = 0;
     long long decoded_ = 0;
+    long long seen_ = 0;
 };
 
 int Fail(int status, const std::string& message) {
@@ -102,13 +115,25 @@ int Fail(int status, const std::string& message) {
     return status;
 }
 
+// Hands the JSON lines written so far to standard output. False, with the error
+// reported once, when they could not be written (a full disk, a closed reader).
+bool FlushReadings() {
+    static bool reported = false;
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return true;
+    if (!reported) {
+        reported = true;
+        Fail(1, std::string("writing the readings to standard output failed: ") +
+                    std::strerror(errno ? errno : EIO));
+    }
+    return false;
+}
+
 // Feeds the whole input through the assembler; returns the exit status.
 int Run(const LogOptions& options, TPacketAssembler& assembler) {
     if (options.sample) {
         const std::vector<std::uint8_t> bytes = SampleStream();
         assembler.OrvexDATA(bytes.data(), static_cast<int>(bytes.size()));
-        std::fflush(stdout);
-        return 0;
+        return FlushReadings() ? 0 : 1;
     }
     int fd = STDIN_FILENO;
     if (options.input != "-") {
@@ -131,7 +156,10 @@ int Run(const LogOptions& options, TPacketAssembler& assembler) {
             break;
         }
         assembler.OrvexDATA(buffer, static_cast<int>(n));
-        std::fflush(stdout);
+        if (!FlushReadings()) {
+            status = 1;
+            break;
+        }
     }
     if (fd != STDIN_FILENO) ::close(fd);
     return status;
@@ -144,24 +172,53 @@ void OnStopSignal(int) {
     [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &c, 1);
 }
 
+// "19200 bit/s, 7O1".
+std::string LineText(const TSerialPortDriver& d) {
+    const char parity = "NOEMS"[int(d.ComPortParity())];
+    const char* stop = d.ComPortStopBits() == TSerialPortDriver::sb1BITS   ? "1"
+                       : d.ComPortStopBits() == TSerialPortDriver::sb2BITS ? "2"
+                                                                           : "1.5";
+    return std::to_string(TSerialPortDriver::BaudRateValue(d.ComPortSpeed())) + " bit/s, " +
+           std::to_string(int(d.ComPortDataBits()) + 5) + parity + stop;
+}
+
+// A packet not come for this long is told on standard error (once per silence).
+constexpr int kSilenceSeconds = 10;
+
 // Reads a live serial line through the window's driver until SIGINT/SIGTERM,
 // --frames or --seconds; returns the exit status.
 int RunLive(const LogOptions& options, TPacketAssembler& assembler, FrameLogger& logger) {
     TSerialPortDriver driver;
     ConfigureAsCOMM2(driver);
-    if (options.com != 0) {
-        driver.SetComPort(static_cast<TSerialPortDriver::TComPortNumber>(options.com - 1));
-    } else {
-        driver.SetPortDevicePath(TSerialPortDriver::pnCOM1, QString::fromStdString(options.port));
-    }
+    const auto port =
+        static_cast<TSerialPortDriver::TComPortNumber>(options.com != 0 ? options.com - 1 : 0);
+    if (options.com == 0 || !options.port.empty())
+        driver.SetPortDevicePath(port, QString::fromStdString(options.port));
+    driver.SetComPort(port);
     const std::string device = driver.PortDevicePath(driver.ComPort()).toStdString();
-    if (!driver.Connect())
-        return Fail(2, "cannot open the serial port '" + device + "' (missing, in use or refused)");
+    const std::string where = options.com != 0
+                                  ? TSerialPortDriver::PortName(port).toStdString() + " = " + device
+                                  : device;
+    if (!driver.Connect()) {
+        // Why, and the fix, as the window says it.
+        std::fprintf(stderr, "orvex-log: %s\n",
+                     qPrintable(PortOpenFailureMessage(
+                         driver, options.com != 0,
+                         QStringLiteral("give the port the meter is on with --com N or --port "
+                                        "PATH (\"orvex-log --list\" shows the serial ports of "
+                                        "this computer)."))));
+        return 2;
+    }
+    std::fprintf(stderr, "orvex-log: reading %s at %s; Ctrl-C to stop\n", where.c_str(),
+                 LineText(driver).c_str());
 
     int status = 0;
     driver.OnReceiveData = [&](TSerialPortDriver*, const std::uint8_t* data, int size) {
         assembler.OrvexDATA(data, size);
-        std::fflush(stdout);
+        if (!FlushReadings()) {
+            status = 1;
+            QCoreApplication::quit();
+        }
         if (options.frames > 0 && logger.decoded() >= options.frames) QCoreApplication::quit();
     };
     QObject::connect(&driver, &TSerialPortDriver::portLost, [&] {
@@ -178,12 +235,35 @@ int RunLive(const LogOptions& options, TPacketAssembler& assembler, FrameLogger&
     }
     QSocketNotifier stopNotifier(g_signalPipe[0], QSocketNotifier::Read);
     QObject::connect(&stopNotifier, &QSocketNotifier::activated, [] { QCoreApplication::quit(); });
+    std::unique_ptr<TRunDeadline> deadline;
     if (options.seconds > 0)
-        QTimer::singleShot(int(options.seconds * 1000), [] { QCoreApplication::quit(); });
+        deadline =
+            std::make_unique<TRunDeadline>(options.seconds, [] { QCoreApplication::quit(); });
+
+    // A meter that sends nothing is told once per silence.
+    QElapsedTimer sincePacket;
+    sincePacket.start();
+    long long seenBefore = 0;
+    bool silenceTold = false;
+    QTimer silence;
+    QObject::connect(&silence, &QTimer::timeout, [&] {
+        if (logger.seen() != seenBefore) {
+            seenBefore = logger.seen();
+            sincePacket.restart();
+            silenceTold = false;
+        } else if (!silenceTold && sincePacket.elapsed() >= kSilenceSeconds * 1000) {
+            silenceTold = true;
+            std::fprintf(stderr,
+                         "orvex-log: no packet from %s for %d seconds: is the meter switched on "
+                         "and its cable plugged in? (still reading)\n",
+                         where.c_str(), kSilenceSeconds);
+        }
+    });
+    silence.start(1000);
 
     QCoreApplication::exec();
     driver.Disconnect();
-    std::fflush(stdout);
+    if (!FlushReadings()) status = 1;
     return status;
 }
 
@@ -198,6 +278,7 @@ int main(int argc, char** argv) {
         std::fputs(LogUsage().c_str(), stdout);
         return 0;
     }
+    if (parsed.options.list) return ListConnectableDevices();
 
     const MeterProfile* profile = FindMeterProfile(QStringLiteral("22"));
     FrameLogger logger(profile ? *profile : MeterProfile{}, parsed.options);
@@ -205,34 +286,60 @@ int main(int argc, char** argv) {
     assembler.onFrame = [&logger](const QString& frame) { logger.OnFrame(frame); };
     // The table file: text and CSV grow with the table, XML is written at the end.
     const LogOptions& o = parsed.options;
-    const QString out = QString::fromStdString(o.out);
+    // The bytes of the name as given, whatever their encoding.
+    const QString out = DecodeFileName(QByteArrayView(o.out.data(), qsizetype(o.out.size())));
+    // Every destination is checked before the run, not after an hour of logging:
+    // the files written at the end are tried the way they will be written.
+    for (const std::string* file : {&o.out, &o.report}) {
+        if (file->empty() || (file == &o.out && !IsXmlFileName(out))) continue;
+        AtomicFileWriter probe(
+            DecodeFileName(QByteArrayView(file->data(), qsizetype(file->size()))));
+        if (!probe.open())
+            return Fail(2, "cannot write '" + *file + "': " + probe.systemReason().toStdString());
+        probe.discard();
+    }
     TableTextAppender appender;
     TableCsvAppender csvAppender;
     if (!out.isEmpty() && IsCsvFileName(out)) {
         if (!csvAppender.open(out))
-            return Fail(2,
-                        "cannot write '" + o.out + "': " + csvAppender.errorString().toStdString());
-        QObject::connect(&csvAppender, &TableCsvAppender::writeFailed, [&](const QString& reason) {
+            return Fail(2, "cannot write '" + o.out + "': " + csvAppender.reason().toStdString());
+        QObject::connect(&csvAppender, &TableCsvAppender::writeFailed, [&](const QString&) {
             std::fprintf(stderr, "orvex-log: writing '%s' failed: %s\n", o.out.c_str(),
-                         qPrintable(reason));
+                         qPrintable(csvAppender.reason()));
         });
         csvAppender.follow(logger.table());
     } else if (!out.isEmpty() && !IsXmlFileName(out)) {
         if (!appender.open(out))
-            return Fail(2, "cannot write '" + o.out + "': " + appender.errorString().toStdString());
-        QObject::connect(&appender, &TableTextAppender::writeFailed, [&](const QString& reason) {
+            return Fail(2, "cannot write '" + o.out + "': " + appender.reason().toStdString());
+        QObject::connect(&appender, &TableTextAppender::writeFailed, [&](const QString&) {
             std::fprintf(stderr, "orvex-log: writing '%s' failed: %s\n", o.out.c_str(),
-                         qPrintable(reason));
+                         qPrintable(appender.reason()));
         });
         appender.follow(logger.table());
     }
 
-    int status =
-        (!o.port.empty() || o.com != 0) ? RunLive(o, assembler, logger) : Run(o, assembler);
+    const auto onFrame = [&logger](const QString& frame) {
+        logger.OnFrame(frame);
+        if (!FlushReadings()) QCoreApplication::quit(); // the lines cannot be written: stop
+    };
+    int status = 0;
+    if (o.usb || !o.hidraw.empty())
+        status = RunUsbInput({o.usb, o.hidraw, o.hidCapture, o.frames, o.seconds}, onFrame,
+                             [&logger] { return logger.decoded(); });
+    else if (!o.hidReplay.empty())
+        status = RunHidReplay(o.hidReplay, onFrame);
+    else
+        status =
+            (!o.port.empty() || o.com != 0) ? RunLive(o, assembler, logger) : Run(o, assembler);
+    if (!FlushReadings()) status = std::max(status, 1);
+    // A file of something else (a saved table, say) is not quietly taken for an empty run.
+    if (status == 0 && !o.input.empty() && logger.seen() == 0)
+        std::fprintf(stderr, "orvex-log: no meter packet found in %s\n",
+                     o.input == "-" ? "the standard input" : ("'" + o.input + "'").c_str());
     if (!out.isEmpty() && IsXmlFileName(out)) {
         const FileResult saved = SaveTableXml(logger.table(), out);
         if (!saved.ok())
-            status = Fail(1, "cannot write '" + o.out + "': " + saved.error.toStdString());
+            status = Fail(1, "cannot write '" + o.out + "': " + saved.reason.toStdString());
     } else if (appender.isOpen()) {
         if (appender.failed() && status == 0) status = 1;
         appender.close();

@@ -307,6 +307,21 @@ void TMeterPty::WaitUntilTaken(int maxMs) {
     }
 }
 
+std::vector<std::vector<std::uint8_t>> CableReports(const std::uint8_t* bytes, std::size_t size,
+                                                    bool endWithIdle) {
+    std::vector<std::vector<std::uint8_t>> reports;
+    const std::size_t perReport = kCableReportSize - 1;
+    for (std::size_t at = 0; at < size; at += perReport) {
+        const std::size_t n = std::min(perReport, size - at);
+        std::vector<std::uint8_t> r(kCableReportSize, 0);
+        r[0] = static_cast<std::uint8_t>(n);
+        std::copy(bytes + at, bytes + at + n, r.begin() + 1);
+        reports.push_back(std::move(r));
+    }
+    if (endWithIdle) reports.emplace_back(kCableReportSize, 0);
+    return reports;
+}
+
 bool ReadCaptureFile(const std::string& path, std::vector<std::uint8_t>* bytes,
                      std::string* error) {
     FILE* f = std::fopen(path.c_str(), "rb");

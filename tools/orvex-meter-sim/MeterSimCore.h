@@ -136,6 +136,14 @@ class TMeterPty {
     std::string path_;
 };
 
+// The USB adapter cable's input reports: 8 bytes each (no report ID), the
+// first byte the count of meter bytes that follow (1 to 7), the rest zero.
+inline constexpr int kCableReportSize = 8;
+// The reports that carry `bytes` in arrival order, followed by one report
+// without meter bytes (count 0), which ends the packet for the receiver.
+std::vector<std::vector<std::uint8_t>> CableReports(const std::uint8_t* bytes, std::size_t size,
+                                                    bool endWithIdle = true);
+
 // The whole content of a raw capture file; false with a message on failure.
 bool ReadCaptureFile(const std::string& path, std::vector<std::uint8_t>* bytes, std::string* error);
 

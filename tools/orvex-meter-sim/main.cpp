@@ -5,6 +5,7 @@
 // the end of a --replay capture.
 
 #include "tools/orvex-meter-sim/MeterSimCore.h"
+#include "tools/orvex-meter-sim/UhidCable.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -45,6 +46,11 @@ void PrintHelp(FILE* out) {
                       "  --seed N        seed of the reading noise and the faults (default 1)\n"
                       "  --link PATH     also make PATH a symbolic link to the device (removed\n"
                       "                  on exit), e.g. for orvex-interface --com1 PATH\n"
+                      "  --hid           be a USB adapter cable instead: a HID device named\n"
+                      "                  \"USB to Serial\" made through /dev/uhid (needs a kernel\n"
+                      "                  with it and access to it, usually root), whose\n"
+                      "                  /dev/hidraw node is printed; then press \"USB Connect\"\n"
+                      "                  in the window or run orvex-log --usb\n"
                       "  --help          show this text\n");
 }
 
@@ -84,6 +90,7 @@ int main(int argc, char** argv) {
     long long seed = 1;
     std::string replay;
     std::string link;
+    bool hid = false;
 
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -119,6 +126,8 @@ int main(int argc, char** argv) {
             const char* v = value("--link");
             if (!v || !*v) return Usage("--link needs a path");
             link = v;
+        } else if (arg == "--hid") {
+            hid = true;
         } else if (arg == "--replay") {
             const char* v = value("--replay");
             if (!v) return Usage("--replay needs a file");
@@ -145,12 +154,36 @@ int main(int argc, char** argv) {
     sigaction(SIGTERM, &sa, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
+    if (hid && !link.empty()) return Usage("--link goes with the pseudo-terminal, not with --hid");
     sim::TMeterPty pty;
+    sim::TUhidCable cable;
     std::string error;
-    if (!pty.Open(&error)) {
+    if (hid ? !cable.Open(&error) : !pty.Open(&error)) {
         std::fprintf(stderr, "orvex-meter-sim: %s\n", error.c_str());
         return 1;
     }
+    std::string device = hid ? cable.WaitForNode(3000) : pty.devicePath();
+    if (hid && device.empty()) device = "(virtual USB cable; its hidraw node was not found)";
+    if (hid && device[0] == '/' && ::geteuid() == 0) {
+        // Started with sudo: the invoking user may open the virtual cable.
+        if (const char* uid = std::getenv("SUDO_UID")) {
+            const char* gid = std::getenv("SUDO_GID");
+            if (::chown(device.c_str(), static_cast<uid_t>(std::atoi(uid)),
+                        gid ? static_cast<gid_t>(std::atoi(gid)) : gid_t(-1)) != 0)
+                std::fprintf(stderr, "orvex-meter-sim: cannot hand %s to the user: %s\n",
+                             device.c_str(), std::strerror(errno));
+        }
+    }
+    // The bytes of the line, or the cable's reports carrying them.
+    auto send = [&](const std::uint8_t* data, std::size_t size) {
+        if (hid) {
+            for (const auto& report : sim::CableReports(data, size))
+                cable.SendReport(report);
+        } else {
+            pty.Write(data, size);
+            pty.DrainInput();
+        }
+    };
     if (!link.empty()) {
         // Only a symbolic link (a stale one from an earlier run) is replaced;
         // any other file at that path is left alone.
@@ -169,7 +202,7 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
-    std::printf("%s\n", pty.devicePath().c_str());
+    std::printf("%s\n", device.c_str());
     std::fflush(stdout);
 
     sim::TFaultInjector injector(faults, static_cast<std::uint32_t>(seed) + 7u);
@@ -186,8 +219,7 @@ int main(int argc, char** argv) {
             const std::size_t n = std::min<std::size_t>(sim::kPacketBytes, capture.size() - offset);
             out.clear();
             injector.Apply(capture.data() + offset, n, out);
-            pty.Write(out.data(), out.size());
-            pty.DrainInput();
+            send(out.data(), out.size());
             offset += n;
             ++sent;
         }
@@ -199,15 +231,19 @@ int main(int argc, char** argv) {
             const Packet packet = EncodePacket(scenario.Next());
             out.clear();
             injector.Apply(packet.data(), packet.size(), out);
-            pty.Write(out.data(), out.size());
-            pty.DrainInput();
+            send(out.data(), out.size());
             ++sent;
         }
     }
 
     // A natural end (--count, end of the capture): let the receiver take the
     // last bytes before the line hangs up.  A signal stops at once.
-    if (!gStop) pty.WaitUntilTaken(1000);
+    if (!gStop) {
+        if (hid)
+            ::usleep(200 * 1000); // the reader takes the last reports from the kernel's queue
+        else
+            pty.WaitUntilTaken(1000);
+    }
 
     if (!link.empty()) {
         char target[256];

@@ -108,10 +108,13 @@ TEST_F(LogReport, EmptyTableOrUnwritableFileFails) {
     EXPECT_EQ(none2.exitCode, 1);
     EXPECT_FALSE(QFile::exists(Path("new.pdf")));
 
+    // A report that cannot be written is found before the run, and named once.
     const RunResult unwritable = RunLog({"--sample", "--report", Path("missing/day.pdf")});
-    EXPECT_EQ(unwritable.exitCode, 1);
-    EXPECT_TRUE(unwritable.err.contains(QStringLiteral("cannot write the report")))
+    EXPECT_EQ(unwritable.exitCode, 2);
+    EXPECT_TRUE(unwritable.err.contains(QStringLiteral("cannot write '%1': No such file or directory")
+                                            .arg(Path("missing/day.pdf"))))
         << unwritable.err.toStdString();
+    EXPECT_EQ(unwritable.err.count(QStringLiteral("day.pdf")), 1) << unwritable.err.toStdString();
 
     const RunResult noName = RunLog({"--sample", "--report"});
     EXPECT_EQ(noName.exitCode, 2);

@@ -1,19 +1,30 @@
 // orvex-log run as a process: what it writes and how it exits.
 
 #include "protocol/PacketEncoder.h"
+#include "tools/orvex-log/RunDeadline.h"
 #include "tools/orvex-log/SampleStream.h"
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <fcntl.h>
+#include <limits>
 #include <regex>
+#include <spawn.h>
 #include <string>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 using namespace orvex;
@@ -197,7 +208,7 @@ TEST(OrvexLog, EmptyAndGarbageInputEndCleanly) {
         const RunResult r = RunLog({"--input", "-"}, in);
         EXPECT_EQ(r.exitCode, 0) << r.err;
         EXPECT_EQ(r.out, "");
-        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(r.err, "orvex-log: no meter packet found in the standard input\n");
     }
 }
 
@@ -274,7 +285,8 @@ TEST(OrvexLog, ReadsALiveLineUntilEnoughFramesOrTime) {
 
     const RunResult missing = RunLog({"--port", "/nonexistent/tty"});
     EXPECT_EQ(missing.exitCode, 2);
-    EXPECT_NE(missing.err.find("cannot open the serial port"), std::string::npos) << missing.err;
+    EXPECT_NE(missing.err.find("/nonexistent/tty cannot be opened"), std::string::npos)
+        << missing.err;
     for (const QStringList& bad :
          {QStringList{"--com", "5"}, QStringList{"--port", device, "--sample"},
           QStringList{"--sample", "--frames", "3"},
@@ -410,4 +422,145 @@ TEST(OrvexLog, OutWritesCsv) {
     const RunResult unwritable = RunLog({"--sample", "--out", dir.filePath("missing/t.csv")});
     EXPECT_EQ(unwritable.exitCode, 2);
     EXPECT_NE(unwritable.err.find("cannot write"), std::string::npos) << unwritable.err;
+}
+
+namespace {
+
+// Runs orvex-log with arguments given as raw bytes (QProcess would re-encode them
+// as UTF-8), standard output and error thrown away; returns the exit status.
+int RunLogRaw(const std::vector<std::string>& args) {
+    std::vector<char*> argv;
+    std::string program = ORVEX_LOG_PATH;
+    argv.push_back(program.data());
+    std::vector<std::string> copies = args;
+    for (std::string& a : copies)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = -1;
+    const int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) return -1;
+    int status = 0;
+    if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
+}
+
+bool FileExists(const std::string& nativePath, off_t* size = nullptr) {
+    struct stat st {};
+    if (::stat(nativePath.c_str(), &st) != 0) return false;
+    if (size) *size = st.st_size;
+    return true;
+}
+
+QString StartMeter(QProcess& meter, const char* rate) {
+    meter.start(QStringLiteral(ORVEX_METER_SIM_PATH), {QStringLiteral("--rate"), rate});
+    if (!meter.waitForStarted(10000) || !meter.waitForReadyRead(10000)) return {};
+    return QString::fromLocal8Bit(meter.readLine()).trimmed();
+}
+
+} // namespace
+
+// --seconds: any finite duration above 0 up to 100 years; a QTimer alone holds
+// at most about 24.8 days of milliseconds.
+TEST(OrvexLog, SecondsTakesAnyFiniteDurationUpToYears) {
+    for (const char* bad : {"inf", "-inf", "nan", "0", "-1", "1e300", "3155760001", "1e", ""}) {
+        const RunResult r = RunLog({"--port", "/dev/null", "--seconds", bad});
+        EXPECT_EQ(r.exitCode, 2) << bad;
+        EXPECT_NE(r.err.find("--seconds takes a number of seconds above 0"), std::string::npos)
+            << bad << ": " << r.err;
+    }
+
+    // 2,147,484 s is 2^31 ms and a little more: waited out a day at a time.
+    for (const double seconds : {2147484.0, 3155760000.0}) {
+        TRunDeadline deadline(seconds, [] {});
+        EXPECT_TRUE(deadline.active());
+        EXPECT_EQ(deadline.currentStepMs(), TRunDeadline::kMaxStepMs);
+        EXPECT_GT(deadline.remainingMs(), qint64(std::numeric_limits<int>::max()));
+    }
+    bool expired = false;
+    TRunDeadline shortRun(0.05, [&] { expired = true; });
+    EXPECT_TRUE(QTest::qWaitFor([&] { return expired; }, 5000));
+
+    // A live run with a long --seconds runs (until --frames here) instead of
+    // ending at once.
+    QProcess meter;
+    const QString device = StartMeter(meter, "50");
+    ASSERT_FALSE(device.isEmpty());
+    const RunResult r = RunLog({"--port", device, "--seconds", "2147484", "--frames", "3"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(Lines(r.out).size(), 3u) << r.out;
+    meter.terminate();
+    meter.waitForFinished(10000);
+}
+
+// The JSON lines that cannot be written fail the run with the reason.
+TEST(OrvexLog, WriteErrorsOnStandardOutputFailTheRun) {
+    if (!QFile::exists(QStringLiteral("/dev/full"))) GTEST_SKIP() << "no /dev/full here";
+    QTemporaryDir dir;
+    const QString input = dir.filePath("meter.bin");
+    QFile f(input);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(MixedInput());
+    f.close();
+    for (const QStringList& args : {QStringList{"--sample"}, QStringList{"--input", input}}) {
+        QProcess p;
+        p.setStandardOutputFile(QStringLiteral("/dev/full"));
+        p.start(QStringLiteral(ORVEX_LOG_PATH), args);
+        ASSERT_TRUE(p.waitForFinished(30000));
+        EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(p.exitCode(), 1) << args.join(' ').toStdString();
+        const QByteArray err = p.readAllStandardError();
+        EXPECT_TRUE(err.contains("writing the readings to standard output failed: No space left "
+                                 "on device"))
+            << err.toStdString();
+    }
+}
+
+// A file name that is not UTF-8 is written under exactly its bytes.
+TEST(OrvexLog, FileNamesKeepTheirBytes) {
+    QTemporaryDir dir;
+    const std::string base = QFile::encodeName(dir.path()).toStdString() + "/";
+    for (const char* suffix : {".txt", ".csv", ".xml"}) {
+        const std::string name = base + "\xe9t\xe9" + suffix;
+        const std::string report = base + "r\xe9port\xff.pdf";
+        EXPECT_EQ(RunLogRaw({"--sample", "--out", name, "--report", report}), 0) << suffix;
+        off_t size = 0;
+        EXPECT_TRUE(FileExists(name, &size)) << suffix;
+        EXPECT_GT(size, 29) << suffix;
+        EXPECT_TRUE(FileExists(report, &size));
+        EXPECT_GT(size, 1000);
+        ::unlink(report.c_str());
+    }
+    // Nothing was written under the name Qt would have made of those bytes.
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).filter(QChar(0xFFFD)), QStringList());
+}
+
+// On a full disk (the file size limit stands in for it) the logger's table file
+// ends with its last complete row, and the run fails with the reason.
+TEST(OrvexLog, FullDiskLeavesOnlyCompleteRows) {
+    QTemporaryDir dir;
+    for (const char* name : {"log.txt", "log.csv"}) {
+        const QString path = dir.filePath(QString::fromLatin1(name));
+        QProcess p;
+        p.setChildProcessModifier([] {
+            struct rlimit limit {};
+            ::getrlimit(RLIMIT_FSIZE, &limit);
+            limit.rlim_cur = 300;
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+            ::signal(SIGXFSZ, SIG_IGN);
+        });
+        p.start(QStringLiteral(ORVEX_LOG_PATH), {"--sample", "--out", path});
+        ASSERT_TRUE(p.waitForFinished(30000));
+        EXPECT_EQ(p.exitCode(), 1) << name;
+        EXPECT_TRUE(p.readAllStandardError().contains("File too large")) << name;
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        const QByteArray bytes = f.readAll();
+        EXPECT_GT(bytes.size(), 100) << name;
+        EXPECT_TRUE(bytes.endsWith("\r\n")) << name << ": " << bytes.right(30).toStdString();
+    }
 }

@@ -1,6 +1,7 @@
 #include "app/TFCOMM.h"
 
 #include "app/ReportPreview.h"
+#include "app/ViewRefresh.h"
 #include "app/Widgets.h"
 #include "chart/TChartView.h"
 #include "display/LcdPanel.h"
@@ -30,9 +31,10 @@
 #include <QResizeEvent>
 #include <QScreen>
 #include <QStyleFactory>
-#include <QTableView>
 #include <QTimer>
 #include <QToolButton>
+
+#include <utility>
 
 // The window's pictures live in this library's resources.
 static void InitAppResources() {
@@ -159,6 +161,7 @@ TFCOMM::TFCOMM(const WindowOptions& options, QWidget* parent)
     QPalette pal = palette();
     pal.setColor(QPalette::Window, QApplication::palette().color(QPalette::Button));
     setPalette(pal);
+    viewRefresh_ = new TViewRefresh(this, [this] { RefreshView(); });
 
     BuildMenu();
 
@@ -177,10 +180,11 @@ TFCOMM::TFCOMM(const WindowOptions& options, QWidget* parent)
     BuildChartToolbar(client_);
     BuildRecordToolbar(client_);
 
-    DBGrid1 = Place<QTableView>(client_, QStringLiteral("DBGrid1"), 1, 232, 334, 241);
+    DBGrid1 = Place<TRecordGrid>(client_, QStringLiteral("DBGrid1"), 1, 232, 334, 241);
 
     Chtshow = new TChartView(client_);
     Chtshow->setGeometry(336, 204, 376, 269);
+    Chtshow->SetRedrawScheduler([this] { viewRefresh_->Request(); });
     Panel5->raise();
 
     BuildUnseenControls(client_);
@@ -189,6 +193,7 @@ TFCOMM::TFCOMM(const WindowOptions& options, QWidget* parent)
     Data1 = new TRecordGridModel(&state_.recording.cds1, this);
     Data1->setObjectName(QStringLiteral("Data1"));
     SetupRecordGrid(DBGrid1, Data1);
+    DBGrid1->SetRefreshScheduler([this] { viewRefresh_->Request(); });
 
     Trecord = new QTimer(this);
     Trecord->setObjectName(QStringLiteral("Trecord"));
@@ -647,16 +652,23 @@ void TFCOMM::RecordNewClick() {
 
 void TFCOMM::JudgeReading() {
     const MeterReading& r = state_.protocol.reading;
-    T1VALUE->setText(r.valueText);
     const Verdict verdict =
         orvex::JudgeReading(r.valueText, FrameDigits(state_.protocol.assembler.frameText()),
                             T1LO->text(), T1HI->text(), state_.protocol.decimalSeparator);
-    const QString text = VerdictText(verdict);
-    state_.recording.verdictText = text;
+    state_.recording.verdictText = VerdictText(verdict);
+    // T1VALUE and the verdict display follow at the next refresh.
+    verdictPass_ = verdict == Verdict::Pass;
+    verdictDirty_ = true;
+    viewRefresh_->Request();
+}
+
+void TFCOMM::ShowVerdict() {
+    T1VALUE->setText(state_.protocol.reading.valueText);
+    const QString& text = state_.recording.verdictText;
     // The verdict display changes only when the verdict does (a palette change
     // restyles the widget, which is not worth doing for every frame).
     if (judge->text() == text) return;
-    const QColor colour = VerdictColor(verdict);
+    const QColor colour = VerdictColor(verdictPass_ ? Verdict::Pass : Verdict::Fail);
     QPalette valuePal = T1VALUE->palette();
     valuePal.setColor(QPalette::Base, colour);
     T1VALUE->setPalette(valuePal);
@@ -918,7 +930,9 @@ void TFCOMM::ShowPage() {
 
 void TFCOMM::AddChartValue(double value) {
     ChartControl().AddValue(value);
-    ShowPage();
+    // Bt10 shows the page at the next refresh.
+    pageDirty_ = true;
+    viewRefresh_->Request();
 }
 
 void TFCOMM::ClearChartPoints() {
@@ -1052,7 +1066,11 @@ void TFCOMM::LcdDisplayOrvex() {
         // the previous reading.  The next packet is assembled afresh either way.
         ++p.undecodableFrames;
         p.lastDecodeError = decoded.error;
-        if (!decoded.reading.rangeModeText.isEmpty()) Panel1->RenderReading(decoded.reading);
+        if (!decoded.reading.rangeModeText.isEmpty()) {
+            panelReading_ = std::move(decoded.reading);
+            panelDirty_ = true;
+            viewRefresh_->Request();
+        }
         return;
     }
     ++p.decodedFrames;
@@ -1074,13 +1092,29 @@ void TFCOMM::LcdDisplayOrvex() {
         Chtshow->ShowSeries(SeriesForFill(BtFill->isChecked()));
         if (!multirange->isChecked()) BtNewClick();
     }
-    // 22. The panel.
-    Panel1->RenderReading(r);
+    // 22. The panel (drawn at the next refresh, like the bar graph of step 25).
+    panelReading_ = r;
+    panelDirty_ = true;
     // 23. The verdict; 24. the record table and the chart.
     JudgeReading();
     INDataToTable();
     // 25. The bar graph.
-    Panel1->SetBarPosition(r.barPosition);
+    barPosition_ = r.barPosition;
+    barDirty_ = true;
+    viewRefresh_->Request();
+}
+
+void TFCOMM::FlushView() {
+    viewRefresh_->Flush();
+}
+
+void TFCOMM::RefreshView() {
+    if (std::exchange(panelDirty_, false)) Panel1->RenderReading(panelReading_);
+    if (std::exchange(barDirty_, false)) Panel1->SetBarPosition(barPosition_);
+    if (std::exchange(verdictDirty_, false)) ShowVerdict();
+    if (std::exchange(pageDirty_, false)) ShowPage();
+    DBGrid1->Refresh();
+    Chtshow->Redraw();
 }
 
 } // namespace orvex

@@ -20,7 +20,6 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class QTableView;
 class QTimer;
 class QToolButton;
 
@@ -36,10 +35,12 @@ struct TLinkViewState;
 class TClickPanel;
 class TLcdPanel;
 class TChartView;
+class TRecordGrid;
 class TRecordGridModel;
 class TSessionJournal;
 class TShape;
 struct RecordOutcome;
+class TViewRefresh;
 
 struct WindowOptions {
     IDialogs* dialogs = nullptr;      // nullptr: the real Qt dialogs
@@ -68,6 +69,10 @@ class TFCOMM : public QMainWindow {
     void OrvexDATA(QObject* sender, const std::uint8_t* data, int count);
     // The per-frame pipeline, run for every accepted frame (reads frameText).
     void LcdDisplayOrvex();
+    // Brings the controls that show the frames (panel, bar, judge, page number,
+    // grid, chart) up to date now; otherwise that happens at most once per screen
+    // refresh, and not while the window is hidden or minimised.
+    void FlushView();
 
     // Runs an event handler: an error it raises ends the handler and is shown
     // in the standard error message box; the program goes on.
@@ -160,6 +165,9 @@ class TFCOMM : public QMainWindow {
     // The journal starts afresh with the rows firstRow.. of the table.
     void RestartJournal(int firstRow);
     void ShowLinkView(const TLinkViewState& view);
+    // The once-per-screen-refresh part of the frames: what the last ones changed.
+    void RefreshView();
+    void ShowVerdict();
     // Puts a replacement text into an edit (its change handler runs again).
     static void ReplaceEditText(QLineEdit* edit, const QString& text, int selStart, int selLength);
 
@@ -180,7 +188,7 @@ class TFCOMM : public QMainWindow {
     QWidget* Panel5 = nullptr;
     QWidget* Panel6 = nullptr;
     TChartView* Chtshow = nullptr;
-    QTableView* DBGrid1 = nullptr;
+    TRecordGrid* DBGrid1 = nullptr;
     TRecordGridModel* Data1 = nullptr;
 
     QLineEdit* T1HI = nullptr;
@@ -208,6 +216,16 @@ class TFCOMM : public QMainWindow {
 
     QTimer* Trecord = nullptr;
     QTimer* Timer2 = nullptr;
+
+    // What the frames since the last refresh left to show.
+    TViewRefresh* viewRefresh_ = nullptr;
+    MeterReading panelReading_; // the last frame that reached the panel
+    bool panelDirty_ = false;
+    int barPosition_ = 0;
+    bool barDirty_ = false;
+    bool verdictPass_ = true; // the verdict of the last frame judged
+    bool verdictDirty_ = false;
+    bool pageDirty_ = false;
 
     QString lastOpenedFile_; // the open dialog keeps the last name chosen
     std::unique_ptr<TSerialPortDriver> COMM2_;

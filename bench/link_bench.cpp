@@ -2,15 +2,18 @@
 // 50 ms poll, the packet assembler, the decoder, the LCD panel, the judge, the
 // record table with its grid and the chart, on the offscreen platform.
 //
-// Two live runs: the line's top rate (about 137 packets per second) and a real
-// meter's 2 per second.  Each prints the packets sent and decoded and the CPU
-// time of the user-interface thread per decoded frame (idle ticks and drawing
-// included).  ORVEX_LINK_BENCH_SECONDS sets the length of a run (default 30).
+// Three live runs: the line's top rate (about 137 packets per second) with the
+// table growing, the same rate with the table at its record limit (10,000 rows
+// held, every frame refused), and a real meter's 2 per second.  Each prints the packets sent and
+// decoded and the CPU time of the user-interface thread per decoded frame (idle ticks and drawing
+// included).  ORVEX_LINK_BENCH_SECONDS sets the length of a run (default 30);
+// ORVEX_LINK_BENCH_ONLY=top, limit or meter runs only that one (for a profiler).
 
 #include "app/TFCOMM.h"
 #include "link/ConnectionControl.h"
 #include "link/SerialPortDriver.h"
 #include "protocol/PacketEncoder.h"
+#include "recording/Recorder.h"
 #include "tools/orvex-meter-sim/MeterSimCore.h"
 
 #include <QAction>
@@ -23,6 +26,7 @@
 #include <cstdlib>
 #include <sys/resource.h>
 #include <thread>
+#include <vector>
 
 using namespace orvex;
 
@@ -40,7 +44,9 @@ struct Figures {
     double cpuPerFrameUs = 0;
 };
 
-Figures Run(double rate, double seconds) {
+// `atLimit`: the table starts full at the default limit of 10,000 rows, so every
+// frame is decoded, judged and shown but refused by the table (and the chart).
+Figures Run(double rate, double seconds, bool atLimit = false) {
     Figures f;
     sim::TMeterPty pty;
     std::string error;
@@ -51,7 +57,25 @@ Figures Run(double rate, double seconds) {
     WindowOptions options;
     options.portPaths[0] = QString::fromStdString(pty.devicePath());
     TFCOMM window(options);
-    window.action(QStringLiteral("limitess"))->trigger();
+    if (atLimit) {
+        // The table reaches its limit the way a long run does: the meter's packets
+        // through the receive handler, so the chart holds the last page recorded.
+        window.action(QStringLiteral("N100001"))->trigger();
+        const TRecorder& recorder = window.state().recording.recorder;
+        sim::TMeterScenario scenario(8);
+        std::vector<std::uint8_t> bytes{0x0A};
+        while (recorder.recordCount < recorder.recordLimit) {
+            bytes.resize(1);
+            for (int i = 0; i < 100; ++i) {
+                const Packet packet = EncodePacket(scenario.Next());
+                bytes.insert(bytes.end(), packet.begin(), packet.end());
+            }
+            window.OrvexDATA(nullptr, bytes.data(), int(bytes.size()));
+            QApplication::processEvents();
+        }
+    } else {
+        window.action(QStringLiteral("limitess"))->trigger();
+    }
     window.show();
     QApplication::processEvents();
     window.action(QStringLiteral("START1"))->trigger();
@@ -73,6 +97,7 @@ Figures Run(double rate, double seconds) {
             if (pty.Write(packet.data(), packet.size()) == packet.size()) ++sent;
         }
     });
+    const int decoded0 = window.state().protocol.decodedFrames;
     const double cpu0 = ThreadCpuSeconds();
     QEventLoop loop;
     QTimer::singleShot(int(seconds * 1000), &loop, [&] {
@@ -83,7 +108,7 @@ Figures Run(double rate, double seconds) {
     loop.exec();
     const double cpu = ThreadCpuSeconds() - cpu0;
     f.sent = sent.load();
-    f.decoded = window.state().protocol.decodedFrames;
+    f.decoded = window.state().protocol.decodedFrames - decoded0;
     f.cpuPerFrameUs = f.decoded ? cpu * 1e6 / double(f.decoded) : 0.0;
     window.action(QStringLiteral("STOP1"))->trigger();
     return f;
@@ -92,21 +117,37 @@ Figures Run(double rate, double seconds) {
 } // namespace
 
 int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     const char* env = std::getenv("ORVEX_LINK_BENCH_SECONDS");
     const double seconds = env ? std::atof(env) : 30.0;
+    const QByteArray only = qgetenv("ORVEX_LINK_BENCH_ONLY");
+    if (!only.isEmpty()) {
+        const Figures f = only == "meter"
+                              ? Run(2.0, seconds)
+                              : Run(sim::kMaxPacketsPerSecond, seconds, only == "limit");
+        std::printf("link_bench (%s only): sent = %lld, decoded = %lld, lost = %lld, "
+                    "cpu us/frame = %.1f\n",
+                    only.constData(), f.sent, f.decoded, f.sent - f.decoded, f.cpuPerFrameUs);
+        return 0;
+    }
 
     const Figures top = Run(sim::kMaxPacketsPerSecond, seconds);
     std::printf("top rate %.1f/s for %.0f s: sent = %lld, decoded = %lld, lost = %lld, "
                 "cpu us/frame = %.1f, cpu share = %.2f%% of one core\n",
                 sim::kMaxPacketsPerSecond, seconds, top.sent, top.decoded, top.sent - top.decoded,
                 top.cpuPerFrameUs, top.cpuPerFrameUs * double(top.decoded) / (seconds * 1e4));
+    const Figures full = Run(sim::kMaxPacketsPerSecond, seconds, true);
+    std::printf("top rate at the record limit for %.0f s: sent = %lld, decoded = %lld, "
+                "lost = %lld, cpu us/frame = %.1f\n",
+                seconds, full.sent, full.decoded, full.sent - full.decoded, full.cpuPerFrameUs);
     const Figures slow = Run(2.0, seconds);
     std::printf("meter rate 2/s for %.0f s: sent = %lld, decoded = %lld, lost = %lld, "
                 "cpu us/frame = %.1f\n",
                 seconds, slow.sent, slow.decoded, slow.sent - slow.decoded, slow.cpuPerFrameUs);
-    std::printf("link_bench: sent = %lld, decoded = %lld, lost = %lld, cpu us/frame = %.1f\n",
-                top.sent, top.decoded, top.sent - top.decoded, top.cpuPerFrameUs);
+    std::printf("link_bench: sent = %lld, decoded = %lld, lost = %lld, cpu us/frame = %.1f, "
+                "at limit cpu us/frame = %.1f\n",
+                top.sent, top.decoded, top.sent - top.decoded, top.cpuPerFrameUs,
+                full.cpuPerFrameUs);
     return 0;
 }

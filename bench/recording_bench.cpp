@@ -12,7 +12,6 @@
 #include "recording/Recorder.h"
 
 #include <QApplication>
-#include <QTableView>
 
 #include <benchmark/benchmark.h>
 
@@ -116,14 +115,14 @@ struct Pipeline {
     TRecorder recorder{&table};
     TPacketAssembler assembler;
     std::unique_ptr<TRecordGridModel> model;
-    std::unique_ptr<QTableView> grid;
+    std::unique_ptr<TRecordGrid> grid;
     QString hi = "22000", lo = "-22000";
     long frames = 0;
 
     void Attach() {
         recorder.ChooseLimitItem(5);
         model = std::make_unique<TRecordGridModel>(&table);
-        grid = std::make_unique<QTableView>();
+        grid = std::make_unique<TRecordGrid>();
         SetupRecordGrid(grid.get(), model.get());
         grid->resize(420, 300);
         grid->show();
@@ -232,7 +231,7 @@ BENCHMARK(BM_TableReadRow)->MinTime(0.3);
 } // namespace
 
 int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     // --pipeline-only: just the frame figures (for profiling).
     bool pipelineOnly = false;

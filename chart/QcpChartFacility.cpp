@@ -186,7 +186,10 @@ void QcpChartFacility::DataChanged() {
 }
 
 void QcpChartFacility::QueueReplot() {
-    plot_.replot(QCustomPlot::rpQueuedReplot);
+    if (onChange_)
+        onChange_();
+    else
+        plot_.replot(QCustomPlot::rpQueuedReplot);
 }
 
 } // namespace orvex

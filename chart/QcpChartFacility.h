@@ -8,13 +8,15 @@
 // point, and after a Clear it joins another series' container again when its
 // first new point equals that container's first point.
 //
-// Every change queues a replot (QCustomPlot::rpQueuedReplot), so a burst of
-// appends or page scrolls draws once, on the next turn of the event loop.
+// Every change queues a replot, so a burst of appends or page scrolls draws
+// once: by default on the next turn of the event loop (QCustomPlot's queued
+// replot); with SetChangeHandler the handler decides when (the chart view).
 #pragma once
 
 #include "chart/ChartFacility.h"
 
 #include <QSharedPointer>
+#include <functional>
 #include <memory>
 #include <qcustomplot.h>
 #include <vector>
@@ -92,6 +94,8 @@ class QcpChartFacility final : public IChartFacility {
     QCustomPlot& Plot() { return plot_; }
     void DataChanged();
     void QueueReplot();
+    // Called instead of queueing a replot whenever what the plot shows changed.
+    void SetChangeHandler(std::function<void()> handler) { onChange_ = std::move(handler); }
 
   private:
     friend class QcpSeries;
@@ -99,6 +103,7 @@ class QcpChartFacility final : public IChartFacility {
     std::vector<std::unique_ptr<QcpSeries>> series_;
     QcpAxis bottom_;
     QcpAxis left_;
+    std::function<void()> onChange_;
 };
 
 } // namespace orvex

@@ -6,10 +6,37 @@
 #include <QPainter>
 #include <QRandomGenerator>
 #include <QSaveFile>
+#include <QTimer>
+
+#include <algorithm>
+#include <cmath>
 
 namespace orvex {
 
 namespace {
+
+// A graph whose line is clipped to a little more than the visible values before
+// it is drawn.  Far-off points (a page recorded in another range than the one the
+// vertical axis now shows) would otherwise give the raster engine an area
+// polygon many times the plot's height, and the antialiased fill of such a
+// polygon takes time in proportion: up to seconds for a page a thousand times
+// off scale.  Inside the band, and so inside the plot, nothing changes.
+class TBandClippedGraph : public QCPGraph {
+  public:
+    using QCPGraph::QCPGraph;
+
+  protected:
+    void getOptimizedLineData(QVector<QCPGraphData>* lineData,
+                              const QCPGraphDataContainer::const_iterator& begin,
+                              const QCPGraphDataContainer::const_iterator& end) const override {
+        QCPGraph::getOptimizedLineData(lineData, begin, end);
+        const QCPRange shown = valueAxis()->range();
+        // A twentieth of the plot beyond each edge keeps the clipped edges and
+        // their antialiasing well outside the plot.
+        const double margin = shown.size() / 20;
+        ClipToValueBand(*lineData, shown.lower - margin, shown.upper + margin);
+    }
+};
 
 // Four minor ticks between major ticks, whatever the tick step.
 class FourSubTicks : public QCPAxisTicker {
@@ -18,6 +45,39 @@ class FourSubTicks : public QCPAxisTicker {
 };
 
 } // namespace
+
+void ClipToValueBand(QVector<QCPGraphData>& points, double lower, double upper) {
+    auto outside = [&](double v) { return v < lower || v > upper; };
+    bool any = false;
+    for (const QCPGraphData& p : points)
+        any = any || outside(p.value);
+    if (!any) return;
+    QVector<QCPGraphData> clipped;
+    clipped.reserve(points.size() + points.size() / 2);
+    // Adds the points where the segment a -> b crosses the band's edges, in order.
+    auto crossings = [&](const QCPGraphData& a, const QCPGraphData& b) {
+        if (std::isnan(a.value) || std::isnan(b.value)) return;
+        auto at = [&](double edge) {
+            const double t = (edge - a.value) / (b.value - a.value);
+            clipped.append(QCPGraphData(a.key + t * (b.key - a.key), edge));
+        };
+        const bool rising = b.value > a.value;
+        const double first = rising ? lower : upper;
+        const double second = rising ? upper : lower;
+        auto between = [&](double edge) {
+            return (a.value - edge) * (b.value - edge) < 0; // strictly on both sides
+        };
+        if (between(first)) at(first);
+        if (between(second)) at(second);
+    };
+    for (int i = 0; i < points.size(); ++i) {
+        if (i > 0) crossings(points[i - 1], points[i]);
+        QCPGraphData p = points[i];
+        if (!std::isnan(p.value)) p.value = std::clamp(p.value, lower, upper);
+        clipped.append(p);
+    }
+    points.swap(clipped);
+}
 
 TChartView::TChartView(QWidget* parent) : QCustomPlot(parent) {
     setObjectName(QStringLiteral("Chtshow"));
@@ -54,14 +114,14 @@ TChartView::TChartView(QWidget* parent) : QCustomPlot(parent) {
     yAxis->setSubTickLengthOut(3);
     yAxis->setRange(-2200, 2200);
 
-    QCPGraph* area = addGraph(xAxis, yAxis);
+    auto* area = new TBandClippedGraph(xAxis, yAxis);
     area->setName(QStringLiteral("Series2"));
     area->setPen(QPen(kAreaOutline));
     area->setBrush(QBrush(kAreaFill));
     area->setLineStyle(QCPGraph::lsLine);
     area->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssNone));
 
-    QCPGraph* line = addGraph(xAxis, yAxis);
+    auto* line = new TBandClippedGraph(xAxis, yAxis);
     line->setName(QStringLiteral("Series1"));
     line->setPen(QPen(kLinePen));
     line->setBrush(Qt::NoBrush);
@@ -69,6 +129,7 @@ TChartView::TChartView(QWidget* parent) : QCustomPlot(parent) {
     line->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssNone));
 
     facility_ = std::make_unique<QcpChartFacility>(*this, std::vector<QCPGraph*>{area, line});
+    facility_->SetChangeHandler([this] { Changed(); });
     ShowSeries(0);
 
     comboBox1_ = new QComboBox(this);
@@ -170,9 +231,47 @@ void TChartView::UpdateMargins() {
     plotLayout()->setMargins(QMargins(width() / 100, 0, width() * 3 / 100, height() / 100));
 }
 
-void TChartView::resizeEvent(QResizeEvent* event) {
+void TChartView::resizeEvent(QResizeEvent*) {
     UpdateMargins();
-    QCustomPlot::resizeEvent(event);
+    setViewport(rect());
+    // Shown, the new size is drawn at once (as the plot itself does); hidden, when
+    // the chart is shown.
+    if (isVisible()) {
+        replot(rpQueuedRefresh);
+        dirty_ = false;
+    } else {
+        dirty_ = true;
+    }
+}
+
+void TChartView::showEvent(QShowEvent* event) {
+    QCustomPlot::showEvent(event);
+    if (dirty_) Redraw();
+}
+
+void TChartView::SetRedrawScheduler(std::function<void()> schedule) {
+    scheduler_ = std::move(schedule);
+}
+
+void TChartView::Changed() {
+    dirty_ = true;
+    if (scheduler_) {
+        scheduler_();
+        return;
+    }
+    if (queued_) return;
+    queued_ = true;
+    QTimer::singleShot(0, this, [this] {
+        queued_ = false;
+        Redraw();
+    });
+}
+
+void TChartView::Redraw() {
+    if (!dirty_ || !isVisible()) return;
+    dirty_ = false;
+    // Drawn into the plot's buffers now; the widget is painted with the others.
+    replot(rpQueuedRefresh);
 }
 
 void TChartView::paintEvent(QPaintEvent* event) {

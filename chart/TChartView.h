@@ -17,6 +17,12 @@ class QComboBox;
 
 namespace orvex {
 
+// Clips a line of points (in key order) to the values lower ... upper: a point
+// outside lies on the nearer edge, and where the line crosses an edge a point is
+// added at the crossing, so the line and the area under it are unchanged inside
+// the band.  Points without a value (NaN) stay as they are.
+void ClipToValueBand(QVector<QCPGraphData>& points, double lower, double upper);
+
 class TChartView : public QCustomPlot {
     Q_OBJECT
   public:
@@ -50,6 +56,15 @@ class TChartView : public QCustomPlot {
     // The hidden series selector "ComboBox1" (items "atile", "btile").
     QComboBox* ComboBox1() const { return comboBox1_; }
 
+    // Owner-driven drawing: `schedule` is called whenever what the chart shows
+    // changed; the owner then calls Redraw().  Without one the chart draws on the
+    // next turn of the event loop.
+    void SetRedrawScheduler(std::function<void()> schedule);
+    // Draws the chart if it changed since it was last drawn; nothing while hidden
+    // (it draws when shown).
+    void Redraw();
+    bool RedrawPending() const { return dirty_; }
+
     // Draws the chart at its current size onto a white image.
     QImage RenderImage();
     // Writes RenderImage() as a Windows BMP file. On failure returns false and
@@ -60,9 +75,11 @@ class TChartView : public QCustomPlot {
   protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
   private:
     void UpdateMargins();
+    void Changed();
     // Gives every line of the chart its width in window pixels at this device
     // pixel ratio (see TChartView.cpp).
     void ScalePens(qreal ratio);
@@ -72,6 +89,9 @@ class TChartView : public QCustomPlot {
     std::vector<std::pair<std::function<void(const QPen&)>, QPen>> pens_;
     qreal penRatio_ = 1.0;
     QComboBox* comboBox1_ = nullptr;
+    bool dirty_ = true;
+    bool queued_ = false;
+    std::function<void()> scheduler_;
 };
 
 } // namespace orvex

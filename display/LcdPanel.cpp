@@ -244,7 +244,13 @@ void TLcdPanel::SetBarMaximum(int maximum) {
 
 void TLcdPanel::ApplyBar() {
     // A position beyond the range shows a full (or empty) bar rather than being ignored.
-    d_->bar->setValue(std::clamp(d_->requestedBar, d_->bar->minimum(), d_->bar->maximum()));
+    // QProgressBar repaints itself at once on a new value, and with it the panel
+    // behind it; the bar is drawn with the panel's next paint instead.
+    const int value = std::clamp(d_->requestedBar, d_->bar->minimum(), d_->bar->maximum());
+    if (value == d_->bar->value()) return;
+    d_->bar->setUpdatesEnabled(false);
+    d_->bar->setValue(value);
+    d_->bar->setUpdatesEnabled(true); // an update(), not a repaint()
 }
 
 int TLcdPanel::RequestedBarPosition() const {

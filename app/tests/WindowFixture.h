@@ -28,7 +28,8 @@ struct Window : ::testing::Test {
     }
 
     // Sends packets the way the serial driver hands them over: one batch; the
-    // first batch starts with the line feed that ends the packet before it.
+    // first batch starts with the line feed that ends the packet before it.  The
+    // controls are then brought up to date, as the next screen refresh would.
     bool primed = false;
     void Feed(const std::vector<PacketFields>& packets) {
         std::vector<std::uint8_t> bytes;
@@ -38,6 +39,7 @@ struct Window : ::testing::Test {
             bytes.insert(bytes.end(), p.begin(), p.end());
         }
         w->OrvexDATA(nullptr, bytes.data(), static_cast<int>(bytes.size()));
+        w->FlushView();
     }
 
     bool Shown(const char* name) const {

@@ -5,6 +5,7 @@
 #include "app/tests/WindowFixture.h"
 #include "chart/TChartView.h"
 #include "files/TableFiles.h"
+#include "recording/RecordGrid.h"
 #include "recording/RecordTable.h"
 
 #include <QAction>
@@ -18,7 +19,6 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QProgressDialog>
-#include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -66,7 +66,7 @@ TEST_F(Recording, FramesBecomeRowsPointsAndVerdicts) {
     EXPECT_EQ(Chart()->Facility().LeftAxis().Minimum(), -22.0);
     // The grid follows the newest row.
     QApplication::processEvents();
-    auto* grid = w->control<QTableView>(QStringLiteral("DBGrid1"));
+    auto* grid = w->control<TRecordGrid>(QStringLiteral("DBGrid1"));
     EXPECT_EQ(grid->model()->rowCount(), 3);
 
     // A high limit below the reading: Fail.

@@ -22,7 +22,6 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QStyleOptionButton>
-#include <QTableView>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -138,7 +137,7 @@ TEST_F(Window, LooksAsLaidOut) {
     std::vector<PacketFields> frames(100, Reading({1, 2, 3, 4, 5}, 11, 0));
     Feed(frames);
     QApplication::processEvents();
-    auto* grid = w->control<QTableView>(QStringLiteral("DBGrid1"));
+    auto* grid = w->control<TRecordGrid>(QStringLiteral("DBGrid1"));
     const QFont unitFont =
         qvariant_cast<QFont>(grid->model()->index(0, 4).data(Qt::FontRole)).resolve(grid->font());
     auto fontOf = [&](const char* name) { return w->control(QString::fromLatin1(name))->font(); };

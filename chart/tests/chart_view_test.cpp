@@ -14,6 +14,10 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cmath>
+#include <utility>
+#include <vector>
+
 using namespace orvex;
 
 namespace {
@@ -279,6 +283,44 @@ TEST_F(ChartBitmapTest, ReadOnlyFolderGivesTheCannotCreateText) {
         << error.toStdString();
     EXPECT_FALSE(QFileInfo::exists(path));
     QFile::setPermissions(sub, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+} // namespace
+
+namespace {
+
+// The line drawn is clipped to a band around the visible values: the same line
+// inside the band, edge points where it leaves and enters it.
+TEST(ChartViewClip, LineKeepsItsShapeInsideTheBand) {
+    using Points = std::vector<std::pair<double, double>>;
+    const double nan = std::nan("");
+    struct Case {
+        const char* name;
+        Points in, out;
+    };
+    const Case cases[] = {
+        {"inside", {{0, -1}, {1, 0.5}, {2, 1}}, {{0, -1}, {1, 0.5}, {2, 1}}},
+        {"spike above", {{0, 0}, {1, 10}, {2, 0}}, {{0, 0}, {0.1, 1}, {1, 1}, {1.9, 1}, {2, 0}}},
+        {"through both edges", {{0, -10}, {1, 10}}, {{0, -1}, {0.45, -1}, {0.55, 1}, {1, 1}}},
+        {"down through both edges", {{0, 10}, {1, -10}}, {{0, 1}, {0.45, 1}, {0.55, -1}, {1, -1}}},
+        {"all far off", {{0, 1000}, {1, 2000}}, {{0, 1}, {1, 1}}},
+        {"gap", {{0, nan}, {1, 5}, {2, 0}}, {{0, nan}, {1, 1}, {1.8, 1}, {2, 0}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QVector<QCPGraphData> points;
+        for (const auto& [key, value] : c.in)
+            points.append(QCPGraphData(key, value));
+        ClipToValueBand(points, -1, 1);
+        ASSERT_EQ(points.size(), qsizetype(c.out.size()));
+        for (qsizetype i = 0; i < points.size(); ++i) {
+            EXPECT_NEAR(points[i].key, c.out[i].first, 1e-9) << i;
+            if (std::isnan(c.out[i].second))
+                EXPECT_TRUE(std::isnan(points[i].value)) << i;
+            else
+                EXPECT_NEAR(points[i].value, c.out[i].second, 1e-9) << i;
+        }
+    }
 }
 
 } // namespace

@@ -11,6 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <string>
+
 using namespace orvex;
 
 namespace {
@@ -108,15 +111,13 @@ TEST(RecordGridModel, FollowsAppendsEmptyingAndReplacement) {
 TEST(RecordGridView, SetupMakesAReadOnlyRowGrid) {
     RecordTable table;
     TRecordGridModel model(&table);
-    QTableView grid;
+    TRecordGrid grid;
     SetupRecordGrid(&grid, &model);
     EXPECT_EQ(grid.objectName(), "DBGrid1");
     EXPECT_EQ(grid.model(), &model);
     EXPECT_EQ(grid.editTriggers(), QAbstractItemView::NoEditTriggers);
     EXPECT_EQ(grid.selectionBehavior(), QAbstractItemView::SelectRows);
-    EXPECT_TRUE(grid.showGrid());
     EXPECT_EQ(grid.horizontalHeader()->sectionResizeMode(0), QHeaderView::Interactive);
-    EXPECT_EQ(grid.verticalHeader()->sectionResizeMode(0), QHeaderView::Fixed);
     const int widths[] = {53, 50, 70, 56, 35};
     for (int c = 0; c < 5; ++c)
         EXPECT_EQ(grid.columnWidth(c), widths[c]) << c;
@@ -126,12 +127,16 @@ TEST(RecordGridView, SetupMakesAReadOnlyRowGrid) {
     EXPECT_EQ(grid.font().pixelSize(), 12);
     EXPECT_EQ(grid.horizontalHeader()->font().family(), "MS Sans Serif");
     EXPECT_EQ(grid.horizontalHeader()->font().pixelSize(), 11);
+    // One height for every row: the cell font's height and a small margin.
+    const int text = metrics.height();
+    EXPECT_GE(grid.rowHeight(), text + 2);
+    EXPECT_LE(grid.rowHeight(), text + 6);
 }
 
 TEST(RecordGridView, ShownGridFollowsTheNewestRow) {
     RecordTable table;
     TRecordGridModel model(&table);
-    QTableView grid;
+    TRecordGrid grid;
     SetupRecordGrid(&grid, &model);
     grid.resize(320, 200);
     grid.show();
@@ -169,7 +174,7 @@ TEST(RecordGridView, ShownGridFollowsTheNewestRow) {
 TEST(RecordGridView, ClickOnRowSelectsItWithoutEditing) {
     RecordTable table;
     TRecordGridModel model(&table);
-    QTableView grid;
+    TRecordGrid grid;
     SetupRecordGrid(&grid, &model);
     grid.resize(400, 200);
     grid.show();
@@ -184,4 +189,191 @@ TEST(RecordGridView, ClickOnRowSelectsItWithoutEditing) {
     Settle();
     EXPECT_EQ(grid.findChild<QLineEdit*>(), nullptr); // no editor opened
     EXPECT_EQ(table.Text(1, FieldValue), "2");
+}
+
+namespace {
+
+// A table view configured as the grid was before it had a view of its own: the
+// reference for how the grid must look.
+void SetupReference(QTableView& reference, const TRecordGrid& grid, TRecordGridModel& model) {
+    reference.setModel(&model);
+    reference.setEditTriggers(QAbstractItemView::NoEditTriggers);
+    reference.setSelectionBehavior(QAbstractItemView::SelectRows);
+    reference.setSelectionMode(QAbstractItemView::SingleSelection);
+    reference.setWordWrap(false);
+    reference.setCornerButtonEnabled(false);
+    reference.setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
+    reference.setTextElideMode(Qt::ElideNone);
+    reference.setFont(grid.font());
+    reference.setStyle(grid.style());
+    QHeaderView* titles = reference.horizontalHeader();
+    titles->setFont(grid.horizontalHeader()->font());
+    titles->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    titles->setHighlightSections(false);
+    titles->setFixedHeight(grid.horizontalHeader()->height());
+    for (int c = 0; c < model.columnCount(); ++c)
+        reference.setColumnWidth(c, grid.columnWidth(c));
+    reference.verticalHeader()->setMinimumSectionSize(1);
+    reference.verticalHeader()->setDefaultSectionSize(grid.rowHeight());
+    reference.verticalHeader()->hide();
+    reference.setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    QObject::connect(model.table(), &RecordTable::currentRowChanged, &reference, [&](int row) {
+        const QModelIndex index = model.index(row, 0);
+        reference.selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect |
+                                                               QItemSelectionModel::Rows);
+        reference.scrollTo(index);
+    });
+}
+
+// Pixels that differ between two views, each drawn with the keyboard focus when
+// `focus` is set (only one widget has it at a time).
+int DifferingPixels(QWidget& a, QWidget& b, bool focus) {
+    auto shot = [focus](QWidget& w) {
+        if (focus) w.setFocus();
+        Settle();
+        return w.grab().toImage();
+    };
+    const QImage ia = shot(a);
+    const QImage ib = shot(b);
+    if (ia.size() != ib.size()) return -1;
+    int differing = 0;
+    for (int y = 0; y < ia.height(); ++y)
+        for (int x = 0; x < ia.width(); ++x)
+            differing += ia.pixel(x, y) != ib.pixel(x, y);
+    return differing;
+}
+
+// Rows enough for ten million records and one, made up as they are asked for.
+class TallModel : public QAbstractTableModel {
+  public:
+    int rows = 10000001;
+    int rowCount(const QModelIndex& = {}) const override { return rows; }
+    int columnCount(const QModelIndex& = {}) const override { return 6; }
+    QVariant data(const QModelIndex& index, int role) const override {
+        if (role != Qt::DisplayRole) return {};
+        return QString::number(index.row() + 1);
+    }
+    void Append() {
+        beginInsertRows({}, rows, rows);
+        ++rows;
+        endInsertRows();
+    }
+};
+
+} // namespace
+
+// The grid draws exactly what a table view with hidden row titles drew, with rows
+// that tile the viewport and rows that do not, while following, scrolled, with
+// the focus, moved by keys and clicked.
+TEST(RecordGridView, DrawsWhatATableViewDraws) {
+    const struct {
+        const char* what;
+        std::function<void(QAbstractItemView&, RecordTable&)> step;
+    } steps[] = {
+        {"empty", [](QAbstractItemView&, RecordTable&) {}},
+        {"five rows",
+         [](QAbstractItemView&, RecordTable& t) {
+             for (int i = 1; i <= 5; ++i)
+                 t.Append(Reading(i, QString::number(i * 1.25, 'f', 4), i % 2 ? "K*" : "V"));
+         }},
+        {"following 100 rows",
+         [](QAbstractItemView&, RecordTable& t) {
+             for (int i = 6; i <= 100; ++i)
+                 t.Append(Reading(i, QString::number(i * 1.25, 'f', 4), i % 2 ? "K*" : "V"));
+         }},
+        {"scrolled up",
+         [](QAbstractItemView& v, RecordTable&) { v.verticalScrollBar()->setValue(37); }},
+        {"scrolled right to the end",
+         [](QAbstractItemView& v, RecordTable&) {
+             v.horizontalScrollBar()->setValue(v.horizontalScrollBar()->maximum());
+         }},
+        {"scrolled right by one",
+         [](QAbstractItemView& v, RecordTable&) { v.horizontalScrollBar()->setValue(1); }},
+        {"focused", [](QAbstractItemView&, RecordTable&) {}},
+        {"page up, right, tab",
+         [](QAbstractItemView& v, RecordTable&) {
+             QTest::keyClick(&v, Qt::Key_PageUp);
+             QTest::keyClick(&v, Qt::Key_Right);
+             QTest::keyClick(&v, Qt::Key_Tab);
+         }},
+        {"control-home",
+         [](QAbstractItemView& v, RecordTable&) {
+             QTest::keyClick(&v, Qt::Key_Home, Qt::ControlModifier);
+         }},
+        {"clicked",
+         [](QAbstractItemView& v, RecordTable&) {
+             QTest::mouseClick(v.viewport(), Qt::LeftButton, {}, QPoint(100, 40));
+         }},
+        {"followed again",
+         [](QAbstractItemView&, RecordTable& t) { t.Append(Reading(101, "-0.L")); }},
+        {"emptied", [](QAbstractItemView&, RecordTable& t) { t.Empty(); }},
+    };
+    for (const QSize size : {QSize(334, 241), QSize(300, 200)}) {
+        RecordTable table, referenceTable;
+        TRecordGridModel model(&table), referenceModel(&referenceTable);
+        QWidget window;
+        auto* grid = new TRecordGrid(&window);
+        grid->setGeometry(QRect(QPoint(0, 0), size));
+        SetupRecordGrid(grid, &model);
+        auto* reference = new QTableView(&window);
+        reference->setGeometry(QRect(QPoint(0, size.height()), size));
+        SetupReference(*reference, *grid, referenceModel);
+        auto* elsewhere = new QLineEdit(&window); // holds the focus until "focused"
+        elsewhere->setGeometry(size.width(), 0, 20, 20);
+        window.show();
+        window.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+        elsewhere->setFocus();
+        bool focus = false;
+        for (const auto& s : steps) {
+            focus = focus || std::string(s.what) == "focused";
+            SCOPED_TRACE(std::to_string(size.width()) + "x" + std::to_string(size.height()) + ": " +
+                         s.what);
+            s.step(*grid, table);
+            s.step(*reference, referenceTable);
+            Settle();
+            EXPECT_EQ(DifferingPixels(*grid, *reference, focus), 0);
+        }
+        EXPECT_GT(grid->cachedCells(), 0) << "cells copied from the cache are compared too";
+    }
+}
+
+TEST(RecordGridView, TenMillionRowsAndOneStayInPlace) {
+    TallModel model;
+    TRecordGrid grid;
+    grid.setModel(&model);
+    grid.setSelectionBehavior(QAbstractItemView::SelectRows);
+    grid.setRowHeight(17);
+    grid.resize(320, 200);
+    grid.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&grid));
+    model.Append();
+    grid.FollowRow(model.rows - 1);
+    Settle();
+    const QModelIndex last = model.index(model.rows - 1, 0);
+    EXPECT_EQ(grid.currentIndex(), last);
+    const QRect rect = grid.visualRect(last);
+    EXPECT_EQ(rect.bottom() + 2, grid.viewport()->height())
+        << "the newest row (and its grid line) ends at the viewport's bottom edge";
+    EXPECT_EQ(grid.rowAt(rect.center().y()), model.rows - 1);
+    EXPECT_EQ(grid.indexAt(rect.center()), last);
+    EXPECT_EQ(grid.verticalScrollBar()->maximum(), model.rows - grid.rowsInViewport());
+}
+
+// A hidden grid takes in nothing; shown, it follows the newest row at once.
+TEST(RecordGridView, HiddenGridCatchesUpWhenShown) {
+    RecordTable table;
+    TRecordGridModel model(&table);
+    TRecordGrid grid;
+    SetupRecordGrid(&grid, &model);
+    grid.resize(320, 200);
+    for (int i = 1; i <= 50; ++i)
+        table.Append(Reading(i, QString::number(i)));
+    Settle();
+    EXPECT_TRUE(grid.RefreshPending());
+    EXPECT_FALSE(grid.currentIndex().isValid());
+    grid.show();
+    EXPECT_FALSE(grid.RefreshPending());
+    EXPECT_EQ(grid.currentIndex().row(), 49);
+    EXPECT_EQ(grid.verticalScrollBar()->value(), grid.verticalScrollBar()->maximum());
 }

@@ -798,7 +798,9 @@ class TFileProgress {
         // Past the end (a load still adding the rows of a file it has read): the
         // dialog has closed; the event loop still runs, so the link is served.
         if (complete_) {
-            QApplication::processEvents();
+            // No user input meanwhile: "New", "Open" or closing the window must
+            // not come between the slices of one file.
+            QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
             return true;
         }
         if (!dialog_) {
@@ -852,7 +854,7 @@ void TFCOMM::saveasClick() {
     TFileProgress progress(this, QStringLiteral("Saving %1").arg(name), 100000);
     const FileResult r = SaveTable(state_.recording.cds1, name, std::ref(progress));
     progress.Close();
-    if (r.cancelled()) return; // the target was left as it was
+    if (r.cancelled()) return;          // the target was left as it was
     if (r.ok()) RestartJournal(r.rows); // the file holds the rows up to r.rows
     if (IsXmlFileName(name)) {
         if (r.failed()) ShowHandlerError(XmlSaveFailedMessage(name, r.reason));

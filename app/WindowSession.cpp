@@ -51,7 +51,7 @@ void TFCOMM::OfferStaleJournals() {
         // The rows now in the table are journalled by this window before the old
         // journal goes, so that a second crash loses them neither.
         RestartJournal(0);
-        journal_->Flush();
+        const bool held = journal_->Flush();
         if (r.failed()) {
             QString keptAs = stale.path();
             stale.SetAside(&keptAs);
@@ -63,7 +63,9 @@ void TFCOMM::OfferStaleJournals() {
                     .arg(r.error, keptAs));
             continue;
         }
-        stale.Discard();
+        // A new journal that could not be written (its failure has been shown)
+        // holds nothing: the old file stays until the rows are safe elsewhere.
+        if (held) stale.Discard();
     }
 }
 

@@ -24,6 +24,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <atomic>
@@ -153,6 +154,10 @@ QString DefaultLogPath(const char* argv0) {
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The windows measured here keep their session journals in a folder of
+    // their own, never the user's (and never offer a journal left by a killed run).
+    QTemporaryDir stateHome;
+    qputenv("XDG_STATE_HOME", stateHome.path().toLocal8Bit());
     QApplication app(argc, argv);
     const QStringList args = app.arguments();
     bool ok = args.size() >= 2;

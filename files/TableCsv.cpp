@@ -1,7 +1,6 @@
 // The comma-separated format: writer, loader and the streaming appender.
 
 #include "files/TableCsv.h"
-#include "files/FileNames.h"
 #include "files/TableFilesCommon.h"
 
 #include "protocol/MeterReading.h"
@@ -11,10 +10,6 @@
 #include <QTime>
 
 #include <array>
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
 #include <vector>
 
 namespace orvex {
@@ -426,65 +421,11 @@ FileResult LoadTableCsv(QByteArrayView bytes, RecordTable& table, const Progress
 // ---- TableCsvAppender --------------------------------------------------------------
 
 TableCsvAppender::TableCsvAppender(QObject* parent, const CsvLocale& locale)
-    : QObject(parent), locale_(locale) {}
-
-TableCsvAppender::~TableCsvAppender() {
-    close();
-}
-
-bool TableCsvAppender::open(const QString& fileName) {
-    close();
-    failed_ = false;
-    error_.clear();
-    reason_.clear();
-    fileName_ = fileName;
-    // Every write goes to the system at once.
-    fd_ = ::open(EncodeFileName(fileName).constData(),
-                 O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666);
-    if (fd_ < 0) {
-        failed_ = true;
-        reason_ = QString::fromLocal8Bit(strerror(errno));
-        error_ = QStringLiteral("%1: %2").arg(fileName, reason_);
-        emit writeFailed(error_);
-        return false;
-    }
-    size_ = 0;
-    return writeAll(QByteArray(kHeader), {qsizetype(sizeof kHeader - 1)});
-}
-
-bool TableCsvAppender::appendRows(const RecordTable& table, int first, int last) {
-    if (fd_ < 0 || failed_) return false;
-    QByteArray lines;
-    std::vector<qsizetype> rowEnds;
-    for (int row = std::max(first, 0); row <= last && row < table.rowCount(); ++row) {
-        AppendCsvLine(lines, table, row, locale_);
-        rowEnds.push_back(lines.size());
-    }
-    return writeAll(lines, rowEnds);
-}
-
-void TableCsvAppender::follow(const RecordTable& table) {
-    QObject::disconnect(connection_);
-    connection_ = connect(&table, &RecordTable::rowsAppended, this,
-                          [this, &table](int first, int last) { appendRows(table, first, last); });
-}
-
-void TableCsvAppender::close() {
-    QObject::disconnect(connection_);
-    if (fd_ >= 0) {
-        ::close(fd_);
-        fd_ = -1;
-    }
-}
-
-bool TableCsvAppender::writeAll(const QByteArray& bytes, const std::vector<qsizetype>& rowEnds) {
-    const int err = detail::AppendRowsToFile(fd_, bytes, rowEnds, size_);
-    if (err == 0) return true;
-    failed_ = true;
-    reason_ = QString::fromLocal8Bit(strerror(err));
-    error_ = QStringLiteral("%1: %2").arg(fileName_, reason_);
-    emit writeFailed(error_);
-    return false;
-}
+    : TableAppender(
+          QByteArray(kHeader),
+          [locale](QByteArray& out, const RecordTable& table, int row) {
+              AppendCsvLine(out, table, row, locale);
+          },
+          parent) {}
 
 } // namespace orvex

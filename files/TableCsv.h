@@ -64,42 +64,11 @@ FileResult LoadTableCsv(QByteArrayView bytes, RecordTable& table,
 // Writes the file as the table grows, like TableTextAppender: the header when
 // opened, then one line per row, each handed to the system at once; a write that
 // fails part-way cuts the file back to its last complete row.
-class TableCsvAppender : public QObject {
+class TableCsvAppender : public TableAppender {
     Q_OBJECT
   public:
     explicit TableCsvAppender(QObject* parent = nullptr,
                               const CsvLocale& locale = CsvLocale::System());
-    ~TableCsvAppender() override;
-
-    // Creates or truncates the file and writes the header line.
-    bool open(const QString& fileName);
-    bool isOpen() const { return fd_ >= 0; }
-    // Appends the lines of rows first..last of the table.
-    bool appendRows(const RecordTable& table, int first, int last);
-    // Appends every row the table gains from now on (its rowsAppended signal).
-    void follow(const RecordTable& table);
-    void close();
-
-    bool failed() const { return failed_; }
-    QString errorString() const { return error_; }
-    // The system's reason alone ("No such file or directory"), without the file name.
-    QString reason() const { return reason_; }
-
-  signals:
-    // Emitted once, on the first write that fails.
-    void writeFailed(const QString& reason);
-
-  private:
-    bool writeAll(const QByteArray& bytes, const std::vector<qsizetype>& rowEnds);
-
-    CsvLocale locale_;
-    int fd_ = -1;
-    qint64 size_ = 0; // the file's size: its last complete row ends here
-    QString fileName_;
-    bool failed_ = false;
-    QString error_;
-    QString reason_;
-    QMetaObject::Connection connection_;
 };
 
 } // namespace orvex

@@ -19,6 +19,7 @@
 //   FileResult l = LoadDataFile(name, table, progress);
 //   if (l.failed()) QMessageBox::critical(..., LoadFailedCaption(), LoadFailedMessage());
 
+#include "files/TableAppender.h"
 #include "recording/RecordTable.h"
 
 #include <QByteArray>
@@ -131,44 +132,13 @@ FileResult LoadTableXml(QByteArrayView bytes, RecordTable& table,
 
 // ---- streaming text file for the headless logger -----------------------------------
 
-// Writes the text format as the table grows: the header when opened, then one
-// line per row, each handed to the system at once, so a logger that is killed
-// loses nothing already recorded. A write that fails part-way (a full disk) cuts
-// the file back to its last complete row before the failure is reported.
-class TableTextAppender : public QObject {
+// Writes the text format as the table grows (see TableAppender): the header when
+// opened, then one line per row, each handed to the system at once, so a logger
+// that is killed loses nothing already recorded.
+class TableTextAppender : public TableAppender {
     Q_OBJECT
   public:
     explicit TableTextAppender(QObject* parent = nullptr);
-    ~TableTextAppender() override;
-
-    // Creates or truncates the file and writes the header line.
-    bool open(const QString& fileName);
-    bool isOpen() const { return fd_ >= 0; }
-    // Appends the lines of rows first..last of the table.
-    bool appendRows(const RecordTable& table, int first, int last);
-    // Appends every row the table gains from now on (its rowsAppended signal).
-    void follow(const RecordTable& table);
-    void close();
-
-    bool failed() const { return failed_; }
-    QString errorString() const { return error_; }
-    // The system's reason alone ("No such file or directory"), without the file name.
-    QString reason() const { return reason_; }
-
-  signals:
-    // Emitted once, on the first write that fails.
-    void writeFailed(const QString& reason);
-
-  private:
-    bool writeAll(const QByteArray& bytes, const std::vector<qsizetype>& rowEnds);
-
-    int fd_ = -1;
-    qint64 size_ = 0; // the file's size: its last complete row ends here
-    bool failed_ = false;
-    QString error_;
-    QString reason_;
-    QString fileName_;
-    QMetaObject::Connection connection_;
 };
 
 } // namespace orvex

@@ -1,16 +1,12 @@
 // The tab-separated text format: writer, loader and the streaming appender.
 
-#include "files/FileNames.h"
 #include "files/TableFiles.h"
 #include "files/TableFilesCommon.h"
 
 #include <QFile>
 
 #include <array>
-#include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace orvex {
 
@@ -261,64 +257,7 @@ FileResult LoadTableText(QByteArrayView bytes, RecordTable& table,
 
 // ---- TableTextAppender -------------------------------------------------------------
 
-TableTextAppender::TableTextAppender(QObject* parent) : QObject(parent) {}
-
-TableTextAppender::~TableTextAppender() {
-    close();
-}
-
-bool TableTextAppender::open(const QString& fileName) {
-    close();
-    failed_ = false;
-    error_.clear();
-    reason_.clear();
-    fileName_ = fileName;
-    fd_ = ::open(EncodeFileName(fileName).constData(),
-                 O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666);
-    if (fd_ < 0) {
-        failed_ = true;
-        reason_ = QString::fromLocal8Bit(strerror(errno));
-        error_ = QStringLiteral("%1: %2").arg(fileName, reason_);
-        emit writeFailed(error_);
-        return false;
-    }
-    size_ = 0;
-    return writeAll(QByteArray(kHeader), {qsizetype(sizeof kHeader - 1)});
-}
-
-bool TableTextAppender::appendRows(const RecordTable& table, int first, int last) {
-    if (fd_ < 0 || failed_) return false;
-    QByteArray lines;
-    std::vector<qsizetype> rowEnds;
-    for (int row = std::max(first, 0); row <= last && row < table.rowCount(); ++row) {
-        AppendTextLine(lines, table, row);
-        rowEnds.push_back(lines.size());
-    }
-    return writeAll(lines, rowEnds);
-}
-
-void TableTextAppender::follow(const RecordTable& table) {
-    QObject::disconnect(connection_);
-    connection_ = connect(&table, &RecordTable::rowsAppended, this,
-                          [this, &table](int first, int last) { appendRows(table, first, last); });
-}
-
-void TableTextAppender::close() {
-    QObject::disconnect(connection_);
-    if (fd_ >= 0) {
-        ::close(fd_);
-        fd_ = -1;
-    }
-}
-
-bool TableTextAppender::writeAll(const QByteArray& bytes, const std::vector<qsizetype>& rowEnds) {
-    const int err = detail::AppendRowsToFile(fd_, bytes, rowEnds, size_);
-    if (err == 0) return true;
-    failed_ = true;
-    reason_ = QString::fromLocal8Bit(strerror(err));
-    error_ = QStringLiteral("%1: %2").arg(fileName_, reason_);
-    emit writeFailed(error_);
-    return false;
-}
+TableTextAppender::TableTextAppender(QObject* parent)
+    : TableAppender(QByteArray(kHeader), &AppendTextLine, parent) {}
 
 } // namespace orvex

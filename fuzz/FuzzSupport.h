@@ -1,7 +1,13 @@
 #pragma once
 // Small helpers shared by the fuzz targets: a reader that takes choices from the
-// front of an input, a strict check of one JSON object, and a check that aborts
-// with a message (libFuzzer then keeps the input as a finding).
+// front of an input, a strict check of one JSON object, a check that aborts
+// with a message (libFuzzer then keeps the input as a finding), and the checks
+// the table file targets make of a load (appending, and load, save, load, save).
+
+#include "files/TableFiles.h"
+
+#include <QByteArray>
+#include <QByteArrayView>
 
 #include <algorithm>
 #include <cctype>
@@ -9,6 +15,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -193,5 +200,71 @@ class JsonChecker {
     std::string_view text_;
     std::size_t p_ = 0;
 };
+
+// A row as the recorder makes it: No 1, a DC voltage that passed.
+inline RecordRow RecordedRow() {
+    RecordRow row;
+    row.fields[FieldNo] = FieldValue::Int(1);
+    row.fields[FieldTime] = FieldValue::Text(QStringLiteral("10:20:30"));
+    row.fields[FieldDcAc] = FieldValue::Text(QStringLiteral("DC"));
+    row.fields[FieldValue] = FieldValue::Text(QStringLiteral("1.2345"));
+    row.fields[FieldUnit] = FieldValue::Text(QStringLiteral("V"));
+    row.fields[FieldAuto] = FieldValue::Text(QStringLiteral("Pass"));
+    row.fields[FieldNVal] = FieldValue::Int(12345);
+    return row;
+}
+
+// Up to 2000 bytes of a file, for a check's message.
+inline std::string Show(const QByteArray& bytes) {
+    return bytes.left(2000).toStdString();
+}
+
+// One table file format as the table targets drive it.
+struct TableFormat {
+    std::function<FileResult(QByteArrayView bytes, RecordTable& table)> load;
+    std::function<QByteArray(const RecordTable& table)> save;
+    // The header line and the writer of one row's line (for CheckLoadAppends).
+    QByteArray header = {};
+    std::function<void(QByteArray& out, const RecordTable& table, int row)> appendLine = {};
+};
+
+// Loading `bytes` into a table that already holds `earlier` ends like the load into
+// an empty table (`first`, leaving `fresh`, which saved to `saved`): the same status
+// and rows, the last row current, and the table saves to the line of `earlier`
+// followed by the lines of `fresh`.
+inline void CheckLoadAppends(const TableFormat& format, QByteArrayView bytes,
+                             const FileResult& first, const RecordTable& fresh,
+                             const QByteArray& saved, const RecordRow& earlier) {
+    RecordTable used;
+    used.Append(earlier);
+    const FileResult appended = format.load(bytes, used);
+    FUZZ_CHECK(appended.status == first.status && appended.rows == first.rows,
+               appended.error.toStdString());
+    FUZZ_CHECK(used.rowCount() == fresh.rowCount() + 1, std::to_string(used.rowCount()));
+    FUZZ_CHECK(used.currentRow() == used.rowCount() - 1, std::to_string(used.currentRow()));
+    QByteArray expected = format.header;
+    format.appendLine(expected, used, 0);
+    expected += saved.mid(format.header.size());
+    const QByteArray savedUsed = format.save(used);
+    FUZZ_CHECK(savedUsed == expected, Show(savedUsed));
+}
+
+// Load, save, load, save: `saved`, what a table of `rows` rows saved to, loads back
+// completely and saves to the same bytes. With `mayDropRows` the first load back
+// may leave rows out; the bytes it saves to must then make that round exactly.
+inline void CheckRoundTrip(const TableFormat& format, const QByteArray& saved, int rows,
+                           bool mayDropRows = false) {
+    RecordTable again;
+    const FileResult loaded = format.load(saved, again);
+    FUZZ_CHECK(loaded.ok(), loaded.error.toStdString() + "\n" + Show(saved));
+    if (mayDropRows) {
+        FUZZ_CHECK(again.rowCount() <= rows, Show(saved));
+        CheckRoundTrip(format, format.save(again), again.rowCount());
+        return;
+    }
+    FUZZ_CHECK(again.rowCount() == rows, Show(saved));
+    const QByteArray savedAgain = format.save(again);
+    FUZZ_CHECK(savedAgain == saved, Show(saved) + "\n----\n" + Show(savedAgain));
+}
 
 } // namespace orvex::fuzz

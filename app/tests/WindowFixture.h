@@ -6,6 +6,7 @@
 #include "protocol/PacketEncoder.h"
 
 #include <QLabel>
+#include <QProcess>
 
 #include <gtest/gtest.h>
 
@@ -53,6 +54,28 @@ struct Window : ::testing::Test {
         return label ? label->text() : QString();
     }
 };
+
+// A row as the recorder makes it: a DC voltage of 1.2345 V that passed.
+inline RecordRow RecordedRow(int no = 1) {
+    RecordRow row;
+    row.fields[FieldNo] = FieldValue::Int(no);
+    row.fields[FieldTime] = FieldValue::Text(QStringLiteral("10:20:30"));
+    row.fields[FieldDcAc] = FieldValue::Text(QStringLiteral("DC"));
+    row.fields[FieldValue] = FieldValue::Text(QStringLiteral("1.2345"));
+    row.fields[FieldUnit] = FieldValue::Text(QStringLiteral("V"));
+    row.fields[FieldAuto] = FieldValue::Text(QStringLiteral("Pass"));
+    row.fields[FieldNVal] = FieldValue::Int(12345);
+    return row;
+}
+
+// Starts the virtual meter sending 40 packets a second and returns the device it
+// prints; empty when it does not start or print one.
+inline QString StartVirtualMeter(QProcess& meter) {
+    meter.start(QStringLiteral(ORVEX_METER_SIM_PATH),
+                {QStringLiteral("--rate"), QStringLiteral("40")});
+    if (!meter.waitForStarted(10000) || !meter.waitForReadyRead(10000)) return {};
+    return QString::fromLocal8Bit(meter.readLine()).trimmed();
+}
 
 inline PacketFields Reading(std::array<std::uint8_t, 5> digits, std::uint8_t function,
                             std::uint8_t range, std::uint8_t option3 = 10,

@@ -146,11 +146,8 @@ TEST_F(Link, UsbConnectWithoutACableSaysSoAndPopsUp) {
 
 TEST(WindowWithVirtualMeter, LiveReadingsThenADarkLampWhenQuietAndOneNoticeWhenTheLineGoes) {
     QProcess meter;
-    meter.start(QStringLiteral(ORVEX_METER_SIM_PATH),
-                {QStringLiteral("--rate"), QStringLiteral("40")});
-    ASSERT_TRUE(meter.waitForStarted(10000));
-    ASSERT_TRUE(meter.waitForReadyRead(10000)) << "the virtual meter prints its device";
-    const QString device = QString::fromLocal8Bit(meter.readLine()).trimmed();
+    const QString device = StartVirtualMeter(meter);
+    ASSERT_FALSE(device.isEmpty()) << "the virtual meter prints its device";
     ASSERT_TRUE(device.startsWith(QStringLiteral("/dev/"))) << device.toStdString();
 
     ScriptedDialogs dialogs;

@@ -25,18 +25,6 @@
 
 namespace {
 
-RecordRow Row(int i) {
-    RecordRow row;
-    row.fields[FieldNo] = FieldValue::Int(i + 1);
-    row.fields[FieldTime] = FieldValue::Text(QStringLiteral("10:20:30"));
-    row.fields[FieldDcAc] = FieldValue::Text(QStringLiteral("DC"));
-    row.fields[FieldValue] = FieldValue::Text(QStringLiteral("1.2345"));
-    row.fields[FieldUnit] = FieldValue::Text(QStringLiteral("V"));
-    row.fields[FieldAuto] = FieldValue::Text(QStringLiteral("Pass"));
-    row.fields[FieldNVal] = FieldValue::Int(12345);
-    return row;
-}
-
 int PdfPages(const QString& path) {
     QProcess p;
     p.start(QStringLiteral("pdfinfo"), {path});
@@ -50,7 +38,7 @@ struct Print : Window {
     RecordTable& Table() { return w->state().recording.cds1; }
     void Fill(int rows) {
         for (int i = 0; i < rows; ++i)
-            Table().Append(Row(i));
+            Table().Append(RecordedRow(i + 1));
     }
     TReportPreview* Preview() const { return w->findChild<TReportPreview*>(); }
     static QAction* PreviewAction(TReportPreview* p, const char* name) {
@@ -189,11 +177,8 @@ TEST(PrintPagesOfTheDialog, RangeCurrentPageAndAll) {
 // file that was there before.
 TEST(PrintWithVirtualMeter, LongPrintKeepsRecordingAndCancelKeepsTheOldFile) {
     QProcess meter;
-    meter.start(QStringLiteral(ORVEX_METER_SIM_PATH),
-                {QStringLiteral("--rate"), QStringLiteral("40")});
-    ASSERT_TRUE(meter.waitForStarted(10000));
-    ASSERT_TRUE(meter.waitForReadyRead(10000));
-    const QString device = QString::fromLocal8Bit(meter.readLine()).trimmed();
+    const QString device = StartVirtualMeter(meter);
+    ASSERT_FALSE(device.isEmpty()) << "the virtual meter prints its device";
 
     ScriptedDialogs dialogs;
     WindowOptions options;
@@ -203,7 +188,7 @@ TEST(PrintWithVirtualMeter, LongPrintKeepsRecordingAndCancelKeepsTheOldFile) {
     w.show();
     RecordTable& table = w.state().recording.cds1;
     for (int i = 0; i < 100000; ++i) // 2,858 pages
-        table.Append(Row(i));
+        table.Append(RecordedRow(i + 1));
     w.action(QStringLiteral("START1"))->trigger();
     ASSERT_TRUE(w.COMM2().Connected());
 

@@ -398,14 +398,7 @@ TEST(WindowSaveDialog, ABareNameTakesTheExtensionOfTheChosenType) {
 }
 
 TEST_F(Recording, ALongSaveShowsProgressAndCancellingItLeavesTheOldFile) {
-    RecordRow row;
-    row.fields[FieldNo] = FieldValue::Int(1);
-    row.fields[FieldTime] = FieldValue::Text(QStringLiteral("10:20:30"));
-    row.fields[FieldDcAc] = FieldValue::Text(QStringLiteral("DC"));
-    row.fields[FieldValue] = FieldValue::Text(QStringLiteral("1.2345"));
-    row.fields[FieldUnit] = FieldValue::Text(QStringLiteral("V"));
-    row.fields[FieldAuto] = FieldValue::Text(QStringLiteral("Pass"));
-    row.fields[FieldNVal] = FieldValue::Int(12345);
+    const RecordRow row = RecordedRow();
     for (int i = 0; i < 300000; ++i)
         Table().Append(row);
 

@@ -315,11 +315,8 @@ TEST(SessionJournalOffer, RowsOfAKilledWindowAreOfferedAndLoadedAtTheNextStart) 
     EXPECT_EQ(Journals(folder), QStringList()) << "a normal end leaves no journal";
 
     QProcess meter;
-    meter.start(QStringLiteral(ORVEX_METER_SIM_PATH),
-                {QStringLiteral("--rate"), QStringLiteral("40")});
-    ASSERT_TRUE(meter.waitForStarted(10000));
-    ASSERT_TRUE(meter.waitForReadyRead(10000));
-    const QString device = QString::fromLocal8Bit(meter.readLine()).trimmed();
+    const QString device = StartVirtualMeter(meter);
+    ASSERT_FALSE(device.isEmpty()) << "the virtual meter prints its device";
 
     QProcess window;
     window.setProcessEnvironment(env);

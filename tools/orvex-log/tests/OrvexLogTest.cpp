@@ -125,6 +125,14 @@ std::vector<std::string> Lines(const std::string& text) {
     return lines;
 }
 
+// Starts the virtual meter sending `rate` packets a second and returns the device
+// it prints; empty when it does not start or print one.
+QString StartMeter(QProcess& meter, const char* rate) {
+    meter.start(QStringLiteral(ORVEX_METER_SIM_PATH), {QStringLiteral("--rate"), rate});
+    if (!meter.waitForStarted(10000) || !meter.waitForReadyRead(10000)) return {};
+    return QString::fromLocal8Bit(meter.readLine()).trimmed();
+}
+
 } // namespace
 
 TEST(OrvexLog, FileAndStandardInputGiveOneLinePerDecodedFrame) {
@@ -264,11 +272,8 @@ TEST(OrvexLog, RecordingOptionsDecideWhichFramesBecomeRows) {
 // A live line from the virtual meter, through the window's serial driver.
 TEST(OrvexLog, ReadsALiveLineUntilEnoughFramesOrTime) {
     QProcess meter;
-    meter.start(QStringLiteral(ORVEX_METER_SIM_PATH),
-                {QStringLiteral("--rate"), QStringLiteral("50")});
-    ASSERT_TRUE(meter.waitForStarted(10000));
-    ASSERT_TRUE(meter.waitForReadyRead(10000));
-    const QString device = QString::fromLocal8Bit(meter.readLine()).trimmed();
+    const QString device = StartMeter(meter, "50");
+    ASSERT_FALSE(device.isEmpty());
 
     const RunResult frames = RunLog({"--port", device, "--frames", "5"});
     EXPECT_EQ(frames.exitCode, 0) << frames.err;
@@ -310,11 +315,8 @@ TEST(OrvexLog, OutWritesTheRecordTable) {
     EXPECT_EQ(packet.count("<ROW "), qsizetype(Lines(r.out).size()));
 
     QProcess meter;
-    meter.start(QStringLiteral(ORVEX_METER_SIM_PATH),
-                {QStringLiteral("--rate"), QStringLiteral("50")});
-    ASSERT_TRUE(meter.waitForStarted(10000));
-    ASSERT_TRUE(meter.waitForReadyRead(10000));
-    const QString device = QString::fromLocal8Bit(meter.readLine()).trimmed();
+    const QString device = StartMeter(meter, "50");
+    ASSERT_FALSE(device.isEmpty());
 
     const QString text = dir.filePath("table.txt");
     QProcess log;
@@ -454,12 +456,6 @@ bool FileExists(const std::string& nativePath, off_t* size = nullptr) {
     if (::stat(nativePath.c_str(), &st) != 0) return false;
     if (size) *size = st.st_size;
     return true;
-}
-
-QString StartMeter(QProcess& meter, const char* rate) {
-    meter.start(QStringLiteral(ORVEX_METER_SIM_PATH), {QStringLiteral("--rate"), rate});
-    if (!meter.waitForStarted(10000) || !meter.waitForReadyRead(10000)) return {};
-    return QString::fromLocal8Bit(meter.readLine()).trimmed();
 }
 
 } // namespace

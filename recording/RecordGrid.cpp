@@ -11,6 +11,7 @@
 #include <QPainter>
 #include <QProxyStyle>
 #include <QScrollBar>
+#include <QSignalBlocker>
 #include <QStyleOptionSlider>
 #include <QTimer>
 
@@ -86,6 +87,17 @@ class TQuietScrollBar : public QScrollBar {
     }
     Appearance painted_{QRect(-1, -1, 0, 0)};
 };
+
+// Every change of a scroll bar's range makes the scroll area lay out its children
+// again, which repaints both scroll bars; a grid following the newest row changes
+// the range with every refresh.  Only a change between no range and some (the
+// bar shown or hidden) needs that layout, and a value the new range clamps must
+// still be reported.
+void SetRangeQuietly(QScrollBar* bar, int maximum) {
+    const bool quiet = (bar->maximum() > 0) == (maximum > 0) && bar->value() <= maximum;
+    const QSignalBlocker blocker(quiet ? bar : nullptr);
+    bar->setRange(0, maximum);
+}
 
 // The rows tile the space below the titles: when the grid follows the newest row,
 // Qt puts that row flush with the bottom edge, and only rows that tile the space
@@ -595,7 +607,7 @@ void TRecordGrid::scrollContentsBy(int, int) {
     const int oldX = titles_->offset();
     const int oldY = yOffset_;
     SyncOffsets();
-    QAbstractItemView::scrollContentsBy(oldX - titles_->offset(), oldY - yOffset_);
+    viewport()->scroll(oldX - titles_->offset(), oldY - yOffset_);
 }
 
 void TRecordGrid::updateGeometries() {
@@ -605,7 +617,8 @@ void TRecordGrid::updateGeometries() {
                            ? 0
                            : qMin(qMax(titles_->minimumHeight(), titles_->sizeHint().height()),
                                   titles_->maximumHeight());
-    setViewportMargins(0, height, 0, 0);
+    // Setting the margins lays out and repaints the scroll bars: only when they change.
+    if (viewportMargins().top() != height) setViewportMargins(0, height, 0, 0);
     const QRect area = viewport()->geometry();
     titles_->setGeometry(area.left(), area.top() - height, area.width(), height);
     if (titles_->isHidden()) QMetaObject::invokeMethod(titles_, "updateGeometries");
@@ -635,12 +648,13 @@ void TRecordGrid::updateGeometries() {
 
     // Vertical: whole rows; the last page ends with the last row.
     const int rowsInView = qMax(1, size.height() / rowHeight_);
-    verticalScrollBar()->setRange(0, qMax(0, rows - rowsInView));
+    SetRangeQuietly(verticalScrollBar(), qMax(0, rows - rowsInView));
     verticalScrollBar()->setPageStep(rowsInView);
     verticalScrollBar()->setSingleStep(1);
     const int oldY = yOffset_;
     SyncOffsets();
-    if (yOffset_ != oldY) viewport()->update();
+    // The rows already drawn move with the offset; only what comes into view is drawn.
+    if (yOffset_ != oldY) viewport()->scroll(0, oldY - yOffset_);
 
     QAbstractItemView::updateGeometries();
 }
@@ -698,12 +712,11 @@ void TRecordGrid::Refresh() {
         // Only the space below the rows shown so far is drawn again: rows are
         // appended there; a grid that follows the newest row scrolls the pixels
         // already drawn and draws just the rows that come into view.
-        const qint64 end = qint64(shownRows_) * rowHeight_ - yOffset_;
-        const int oldY = yOffset_;
         updateGeometries();
+        const qint64 end = qint64(shownRows_) * rowHeight_ - yOffset_;
         const int rows = RowCount();
         const QRect area = viewport()->rect();
-        if (rows < shownRows_ || yOffset_ != oldY)
+        if (rows < shownRows_)
             viewport()->update();
         else if (end < area.height())
             viewport()->update(area.adjusted(0, int(qMax<qint64>(0, end)), 0, 0));

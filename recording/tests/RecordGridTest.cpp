@@ -4,6 +4,7 @@
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLineEdit>
+#include <QScreen>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTableView>
@@ -376,4 +377,39 @@ TEST(RecordGridView, HiddenGridCatchesUpWhenShown) {
     EXPECT_FALSE(grid.RefreshPending());
     EXPECT_EQ(grid.currentIndex().row(), 49);
     EXPECT_EQ(grid.verticalScrollBar()->value(), grid.verticalScrollBar()->maximum());
+}
+
+// What the screen holds after the grid followed bursts of rows (old rows moved
+// up, only the new ones drawn) is what a full drawing of the grid gives: no row
+// left behind, doubled or drawn at its old place.
+TEST(RecordGridView, ScreenMatchesAFullDrawingWhileFollowing) {
+    RecordTable table;
+    TRecordGridModel model(&table);
+    QWidget window;
+    auto* grid = new TRecordGrid(&window);
+    grid->setGeometry(0, 0, 320, 200);
+    SetupRecordGrid(grid, &model);
+    window.resize(320, 200);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    int no = 0;
+    for (const int burst : {3, 1, 7, 2, 15, 1, 30, 4}) {
+        SCOPED_TRACE("burst of " + std::to_string(burst) + " after row " + std::to_string(no));
+        for (int i = 0; i < burst; ++i, ++no)
+            table.Append(Reading(no + 1, QString::number(no * 0.37, 'f', 3)));
+        Settle();
+        QTest::qWait(20); // the window's backing store is flushed
+        const QImage screen = window.screen()
+                                  ->grabWindow(window.winId(), 0, 0, 320, 200)
+                                  .toImage()
+                                  .convertToFormat(QImage::Format_RGB32);
+        const QImage drawn = grid->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        ASSERT_EQ(screen.size(), drawn.size());
+        int differing = 0;
+        for (int y = 0; y < drawn.height(); ++y)
+            for (int x = 0; x < drawn.width(); ++x)
+                differing += screen.pixel(x, y) != drawn.pixel(x, y);
+        EXPECT_EQ(differing, 0);
+    }
+    EXPECT_EQ(grid->currentIndex().row(), no - 1);
 }

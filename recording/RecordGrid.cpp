@@ -502,6 +502,17 @@ void TRecordGrid::DrawCell(QPainter* painter, const QStyleOptionViewItem& option
         painter->drawPixmap(opt.rect.topLeft(), *cell);
         return;
     }
+    // A look seen for the first time (a row number, a new value) is drawn in
+    // place: most never come back, and a cached copy would cost more than it saves.
+    const size_t hash = qHash(key);
+    if (!seenOnce_.contains(hash)) {
+        if (seenOnce_.size() >= 4096) seenOnce_.clear();
+        seenOnce_.insert(hash);
+        ++drawnCells_;
+        draw(painter, opt);
+        return;
+    }
+    seenOnce_.remove(hash);
     ++drawnCells_;
     const qreal ratio = viewport()->devicePixelRatioF();
     auto* cell = new QPixmap(opt.rect.size() * ratio);
@@ -525,6 +536,7 @@ void TRecordGrid::changeEvent(QEvent* event) {
     case QEvent::StyleChange:
     case QEvent::FontChange:
         cells_.clear();
+        seenOnce_.clear();
         break;
     default:
         break;

@@ -9,6 +9,7 @@
 #include <QCache>
 #include <QFont>
 #include <QPixmap>
+#include <QSet>
 
 #include <functional>
 
@@ -153,6 +154,8 @@ class TRecordGrid : public QAbstractItemView {
     QHeaderView* titles_;
     bool cacheCells_ = false; // over a TRecordGridModel
     mutable QCache<CellKey, QPixmap> cells_;
+    // Looks drawn once so far (by hash): only a look that comes back is cached.
+    mutable QSet<size_t> seenOnce_;
     mutable long long cachedCells_ = 0;
     mutable long long drawnCells_ = 0;
     int rowHeight_ = 16;

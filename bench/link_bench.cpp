@@ -11,6 +11,7 @@
 
 #include "app/TFCOMM.h"
 #include "app/tests/ScriptedDialogs.h"
+#include "bench/BenchSupport.h"
 #include "link/ConnectionControl.h"
 #include "link/SerialPortDriver.h"
 #include "protocol/PacketEncoder.h"
@@ -20,7 +21,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QEventLoop>
-#include <QTemporaryDir>
 #include <QTimer>
 
 #include <atomic>
@@ -126,10 +126,7 @@ Figures Run(double rate, double seconds, bool atLimit = false) {
 
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    // The windows measured here keep their session journals in a folder of
-    // their own, never the user's (and never offer a journal left by a killed run).
-    QTemporaryDir stateHome;
-    qputenv("XDG_STATE_HOME", stateHome.path().toLocal8Bit());
+    const orvex::bench::TScratchStateHome stateHome;
     QApplication app(argc, argv);
     const char* env = std::getenv("ORVEX_LINK_BENCH_SECONDS");
     const double seconds = env ? std::atof(env) : 30.0;

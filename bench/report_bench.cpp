@@ -18,6 +18,7 @@
 
 #include "app/ReportPreview.h"
 #include "app/TFCOMM.h"
+#include "bench/BenchSupport.h"
 #include "files/report/DataReport.h"
 #include "recording/RecordTable.h"
 
@@ -86,10 +87,7 @@ double Median(std::vector<double> v) {
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    // The windows measured here keep their session journals in a folder of
-    // their own, never the user's (and never offer a journal left by a killed run).
-    QTemporaryDir stateHome;
-    qputenv("XDG_STATE_HOME", stateHome.path().toLocal8Bit());
+    const orvex::bench::TScratchStateHome stateHome;
     QApplication app(argc, argv);
     const bool qtPreview = argc > 1 && std::strcmp(argv[1], "--qt-preview") == 0;
     QTemporaryDir dir;

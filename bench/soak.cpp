@@ -13,6 +13,7 @@
 // The last line sums it up.
 
 #include "app/TFCOMM.h"
+#include "bench/BenchSupport.h"
 #include "link/SerialPortDriver.h"
 #include "protocol/PacketEncoder.h"
 #include "tools/orvex-meter-sim/MeterSimCore.h"
@@ -24,7 +25,6 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QProcess>
-#include <QTemporaryDir>
 #include <QTimer>
 
 #include <atomic>
@@ -154,10 +154,7 @@ QString DefaultLogPath(const char* argv0) {
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    // The windows measured here keep their session journals in a folder of
-    // their own, never the user's (and never offer a journal left by a killed run).
-    QTemporaryDir stateHome;
-    qputenv("XDG_STATE_HOME", stateHome.path().toLocal8Bit());
+    const orvex::bench::TScratchStateHome stateHome;
     QApplication app(argc, argv);
     const QStringList args = app.arguments();
     bool ok = args.size() >= 2;

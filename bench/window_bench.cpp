@@ -8,6 +8,7 @@
 // of orvex-interface against the smallest Qt window program built here.
 
 #include "app/TFCOMM.h"
+#include "bench/BenchSupport.h"
 #include "protocol/PacketEncoder.h"
 #include "recording/RecordTable.h"
 
@@ -15,7 +16,6 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QProcess>
-#include <QTemporaryDir>
 
 #include <algorithm>
 #include <cstdio>
@@ -88,10 +88,7 @@ double MedianStartMs(const char* program, int runs) {
 
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    // The windows measured here keep their session journals in a folder of
-    // their own, never the user's (and never offer a journal left by a killed run).
-    QTemporaryDir stateHome;
-    qputenv("XDG_STATE_HOME", stateHome.path().toLocal8Bit());
+    const orvex::bench::TScratchStateHome stateHome;
     QApplication app(argc, argv);
 
     // Start-up first, while this process is small: a fork of a process that held

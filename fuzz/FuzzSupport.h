@@ -5,6 +5,7 @@
 // the table file targets make of a load (appending, and load, save, load, save).
 
 #include "files/TableFiles.h"
+#include "testing/SampleRows.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -201,18 +202,7 @@ class JsonChecker {
     std::size_t p_ = 0;
 };
 
-// A row as the recorder makes it: No 1, a DC voltage that passed.
-inline RecordRow RecordedRow() {
-    RecordRow row;
-    row.fields[FieldNo] = FieldValue::Int(1);
-    row.fields[FieldTime] = FieldValue::Text(QStringLiteral("10:20:30"));
-    row.fields[FieldDcAc] = FieldValue::Text(QStringLiteral("DC"));
-    row.fields[FieldValue] = FieldValue::Text(QStringLiteral("1.2345"));
-    row.fields[FieldUnit] = FieldValue::Text(QStringLiteral("V"));
-    row.fields[FieldAuto] = FieldValue::Text(QStringLiteral("Pass"));
-    row.fields[FieldNVal] = FieldValue::Int(12345);
-    return row;
-}
+using orvex::testing::RecordedRow;
 
 // Up to 2000 bytes of a file, for a check's message.
 inline std::string Show(const QByteArray& bytes) {

@@ -4,6 +4,7 @@
 #include "app/TFCOMM.h"
 #include "app/tests/ScriptedDialogs.h"
 #include "protocol/PacketEncoder.h"
+#include "testing/SampleRows.h"
 
 #include <QLabel>
 #include <QProcess>
@@ -55,18 +56,7 @@ struct Window : ::testing::Test {
     }
 };
 
-// A row as the recorder makes it: a DC voltage of 1.2345 V that passed.
-inline RecordRow RecordedRow(int no = 1) {
-    RecordRow row;
-    row.fields[FieldNo] = FieldValue::Int(no);
-    row.fields[FieldTime] = FieldValue::Text(QStringLiteral("10:20:30"));
-    row.fields[FieldDcAc] = FieldValue::Text(QStringLiteral("DC"));
-    row.fields[FieldValue] = FieldValue::Text(QStringLiteral("1.2345"));
-    row.fields[FieldUnit] = FieldValue::Text(QStringLiteral("V"));
-    row.fields[FieldAuto] = FieldValue::Text(QStringLiteral("Pass"));
-    row.fields[FieldNVal] = FieldValue::Int(12345);
-    return row;
-}
+using orvex::testing::RecordedRow;
 
 // Starts the virtual meter sending 40 packets a second and returns the device it
 // prints; empty when it does not start or print one.

@@ -163,9 +163,10 @@ LogOptionsResult ParseLogOptions(const std::vector<std::string>& args) {
     } else if ((o.frames > 0 || o.seconds > 0) && !live) {
         result.error =
             "--frames and --seconds go with a live input (--port, --com, --usb or --hidraw)";
-    } else if (!o.hidCapture.empty() && !o.usb && o.hidraw.empty()) {
-        result.error = "--hid-capture goes with --usb or --hidraw";
     }
+    // A capture needs a cable to read from; --list reads none either.
+    if (result.error.empty() && !o.hidCapture.empty() && !o.usb && o.hidraw.empty())
+        result.error = "--hid-capture goes with --usb or --hidraw";
     return result;
 }
 

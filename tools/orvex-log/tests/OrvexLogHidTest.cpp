@@ -159,6 +159,7 @@ TEST(OrvexLogHid, CommandLineOfTheUsbInputs) {
         {{"--hid-capture", "x.txt", "--sample"}, "--hid-capture goes with --usb or --hidraw"},
         {{"--usb", "--hidraw", "/dev/hidraw0"}, "give one input"},
         {{"--list", "--usb"}, "--list takes no input"},
+        {{"--list", "--hid-capture", "x.txt"}, "--hid-capture goes with --usb or --hidraw"},
         {{"--hid-replay", "x.txt", "--frames", "3"}, "--frames and --seconds go with a live"},
         {{"--hidraw="}, "option --hidraw needs a path"},
     };

@@ -77,6 +77,7 @@ struct TSessionJournal::Writer {
     QByteArray restartBytes; // the whole new content after a Restart()
     bool restart = false;
     bool stop = false;
+    bool discard = false; // stopping for a journal that is being deleted
     quint64 flushRequests = 0;
     quint64 flushesDone = 0;
     std::atomic<bool> failed{false};
@@ -92,6 +93,9 @@ struct TSessionJournal::Writer {
             wake.wait_for(lock, kWritePeriod, [&] {
                 return stop || flushRequests != flushesDone || pending.size() >= kWakeBytes;
             });
+            // A journal about to be deleted is neither written nor synced: its
+            // rows are safe elsewhere, and a sync can take long on a slow disk.
+            if (stop && discard) return;
             const bool doRestart = std::exchange(restart, false);
             QByteArray head = std::exchange(restartBytes, QByteArray());
             QByteArray body = std::exchange(pending, QByteArray());
@@ -135,10 +139,11 @@ struct TSessionJournal::Writer {
         }
     }
 
-    void Stop() {
+    void Stop(bool discarding = false) {
         {
             const std::lock_guard lock(m);
             stop = true;
+            discard = discarding;
         }
         wake.notify_all();
         if (thread.joinable()) thread.join();
@@ -255,7 +260,7 @@ bool TSessionJournal::Flush() {
 
 void TSessionJournal::Remove() {
     if (!writer_) return;
-    writer_->Stop();
+    writer_->Stop(true);
     ::unlink(QFile::encodeName(path_).constData());
     ::close(writer_->fd);
     writer_.reset();

@@ -4,6 +4,7 @@
 #include "app/ViewRefresh.h"
 #include "app/Widgets.h"
 #include "chart/TChartView.h"
+#include "display/FirstShow.h"
 #include "display/LcdPanel.h"
 #include "files/SessionJournal.h"
 #include "files/TableFiles.h"
@@ -354,8 +355,9 @@ void TFCOMM::BuildJudgePanel(QWidget* client) {
     // wide, so that at its places it stays clear of the panel's edge.
     const QSize lamp(24, 24);
     CONok = Place<QLabel>(Panel4, QStringLiteral("CONok"), 342, 5, lamp.width(), lamp.height());
-    CONok->setPixmap(QIcon(CONokPicturePath()).pixmap(lamp));
     CONok->hide();
+    WhenFirstShown(CONok,
+                   [this, lamp] { CONok->setPixmap(QIcon(CONokPicturePath()).pixmap(lamp)); });
     CONokN = Place<QLabel>(Panel4, QStringLiteral("CONokN"), 344, 5, lamp.width(), lamp.height());
     CONokN->setPixmap(QIcon(CONokNPicturePath()).pixmap(lamp));
 }
@@ -400,9 +402,11 @@ void TFCOMM::BuildChartToolbar(QWidget* client) {
     enlarge->setPixmap(QIcon(QStringLiteral(":/app/icons/enlarge.svg")).pixmap(25, 25));
     enlarge->setProperty("hint", QStringLiteral("Graphic Enlarge"));
     auto* restore = Place<TClickPanel>(Panel5, QStringLiteral("TbSx"), 334, 6, 25, 25);
-    restore->setPixmap(QIcon(QStringLiteral(":/app/icons/restore.svg")).pixmap(25, 25));
     restore->setProperty("hint", QStringLiteral("Graphic Restore"));
     restore->hide();
+    WhenFirstShown(restore, [restore] {
+        restore->setPixmap(QIcon(QStringLiteral(":/app/icons/restore.svg")).pixmap(25, 25));
+    });
 }
 
 void TFCOMM::BuildRecordToolbar(QWidget* client) {
@@ -437,9 +441,13 @@ void TFCOMM::BuildRecordToolbar(QWidget* client) {
 
 void TFCOMM::BuildUnseenControls(QWidget* client) {
     // Hidden controls.
-    IconButton(client, QStringLiteral("Print"), QStringLiteral("print.svg"), 312, 232, 22, 21,
-               QString())
-        ->hide();
+    QToolButton* print =
+        IconButton(client, QStringLiteral("Print"), QString(), 312, 232, 22, 21, QString());
+    print->hide();
+    WhenFirstShown(print, [print] {
+        print->setIcon(QIcon(QStringLiteral(":/app/icons/print.svg")));
+        print->setIconSize(QSize(16, 16));
+    });
     USBtxt = Place<QLabel>(client, QStringLiteral("USBtxt"), 720, 40, 160, 16);
     USBtxt->setFont(ArialFont(10, false, true));
     USBtxt->setText(QStringLiteral("6001"));

@@ -1,6 +1,7 @@
 #include "app/Widgets.h"
 
 #include <QApplication>
+#include <QIconEngine>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -20,6 +21,37 @@ int TClassicCheckStyle::pixelMetric(PixelMetric metric, const QStyleOption* opti
                                     const QWidget* widget) const {
     if (metric == PM_CheckBoxLabelSpacing) return kLabelSpacing;
     return QProxyStyle::pixelMetric(metric, option, widget);
+}
+
+namespace {
+
+// Two chevrons pointing right, drawn at whatever size is asked for.
+class TChevronIconEngine : public QIconEngine {
+  public:
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State) override {
+        painter->save();
+        painter->setRenderHint(QPainter::Antialiasing);
+        const QColor ink = QApplication::palette().color(
+            mode == QIcon::Disabled ? QPalette::Disabled : QPalette::Active, QPalette::ButtonText);
+        painter->setPen(QPen(ink, qMax(1.0, rect.height() / 8.0)));
+        const QRectF r = QRectF(rect).adjusted(rect.width() * 0.2, rect.height() * 0.25,
+                                               -rect.width() * 0.2, -rect.height() * 0.25);
+        for (const qreal left : {r.left(), r.center().x()}) {
+            const qreal tip = left + r.width() / 2;
+            painter->drawPolyline(
+                QPolygonF{{left, r.top()}, {tip, r.center().y()}, {left, r.bottom()}});
+        }
+        painter->restore();
+    }
+    QIconEngine* clone() const override { return new TChevronIconEngine; }
+};
+
+} // namespace
+
+QIcon TWindowStyle::standardIcon(StandardPixmap icon, const QStyleOption* option,
+                                 const QWidget* widget) const {
+    if (icon == SP_ToolBarHorizontalExtensionButton) return QIcon(new TChevronIconEngine);
+    return QProxyStyle::standardIcon(icon, option, widget);
 }
 
 TKeyFilter::TKeyFilter(QWidget* edit, std::function<QChar(QChar)> filter)

@@ -50,6 +50,18 @@ class TClassicCheckStyle : public QProxyStyle {
                     const QWidget* widget) const override;
 };
 
+// The program's style: the platform's own, except for the picture of the menu
+// bar's overflow button.  The window's menus always fit, so that button is never
+// seen, yet the style's picture files would wake every image format plugin at
+// start-up; a chevron drawn when asked for stands in.
+class TWindowStyle : public QProxyStyle {
+    Q_OBJECT
+  public:
+    TWindowStyle() = default;
+    QIcon standardIcon(StandardPixmap icon, const QStyleOption* option = nullptr,
+                       const QWidget* widget = nullptr) const override;
+};
+
 // A key filter for an edit: every typed character goes through `filter`, which
 // returns it (accepted) or the null character (dropped).  Keys that type no
 // character (arrows, Delete, shortcuts) are not filtered.

@@ -1,6 +1,7 @@
 // orvex-interface: the window program.
 
 #include "app/TFCOMM.h"
+#include "app/Widgets.h"
 #include "link/ConnectionControl.h"
 
 #include <QApplication>
@@ -37,10 +38,22 @@ void PrintHelp() {
 
 // Qt's own options that take a value (QGuiApplication, QApplication): left to Qt.
 bool IsQtOptionWithValue(const char* arg) {
-    static const char* const kOptions[] = {
-        "-platform", "-platformpluginpath", "-platformtheme", "-plugin", "-qwindowgeometry",
-        "-qwindowicon", "-qwindowtitle", "-display", "-geometry", "-style", "-stylesheet",
-        "-session", "-name", "-title", "-widgetcount", "-qmljsdebugger"};
+    static const char* const kOptions[] = {"-platform",
+                                           "-platformpluginpath",
+                                           "-platformtheme",
+                                           "-plugin",
+                                           "-qwindowgeometry",
+                                           "-qwindowicon",
+                                           "-qwindowtitle",
+                                           "-display",
+                                           "-geometry",
+                                           "-style",
+                                           "-stylesheet",
+                                           "-session",
+                                           "-name",
+                                           "-title",
+                                           "-widgetcount",
+                                           "-qmljsdebugger"};
     for (const char* option : kOptions)
         if (std::strcmp(arg, option) == 0) return true;
     return false;
@@ -89,6 +102,7 @@ int main(int argc, char** argv) {
     }
 
     QApplication app(argc, argv);
+    QApplication::setStyle(new orvex::TWindowStyle);
     // The window caption carries the program's title.
     QApplication::setApplicationDisplayName(QString());
     // Desktops (Wayland's app id) match the window to its menu entry and icon by this name.

@@ -1,5 +1,7 @@
 #include "display/LcdPanel.h"
 
+#include "display/FirstShow.h"
+
 #include <QLabel>
 #include <QPainter>
 #include <QPixmap>
@@ -96,9 +98,11 @@ QLabel* MakePicture(QWidget* parent, const char* name, const QString& resource, 
     label->setObjectName(QString::fromLatin1(name));
     label->setGeometry(geometry);
     label->setScaledContents(true);
-    label->setPixmap(RenderPicture(resource, geometry.size(), 2.0));
     label->setAttribute(Qt::WA_TranslucentBackground);
     label->hide();
+    WhenFirstShown(label, [label, resource, size = geometry.size()] {
+        label->setPixmap(RenderPicture(resource, size, 2.0));
+    });
     return label;
 }
 

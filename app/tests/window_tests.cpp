@@ -3,6 +3,7 @@
 
 #include "app/HostSuffix.h"
 #include "app/TFCOMM.h"
+#include "app/Widgets.h"
 #include "app/tests/WindowFixture.h"
 #include "display/LcdPanel.h"
 #include "protocol/PacketEncoder.h"
@@ -43,6 +44,25 @@ TEST(CaptionSuffix, FollowsTheOperatingSystemsProcessor) {
                   QString::fromLatin1(c.suffix))
             << c.machine;
     }
+}
+
+// The program's style draws the menu bar's overflow chevron itself and leaves
+// every other picture to the platform's style.
+TEST(WindowStyle, DrawsTheOverflowChevronAndLeavesOtherPicturesAlone) {
+    TWindowStyle style;
+    const QImage chevron =
+        style.standardIcon(QStyle::SP_ToolBarHorizontalExtensionButton).pixmap(16, 16).toImage();
+    ASSERT_FALSE(chevron.isNull());
+    int inked = 0;
+    for (int y = 0; y < chevron.height(); ++y)
+        for (int x = 0; x < chevron.width(); ++x)
+            inked += qAlpha(chevron.pixel(x, y)) > 128 ? 1 : 0;
+    EXPECT_GT(inked, 8);
+
+    const auto picture = [](const QStyle* s) {
+        return s->standardIcon(QStyle::SP_MessageBoxWarning).pixmap(32, 32).toImage();
+    };
+    EXPECT_EQ(picture(&style), picture(QApplication::style()));
 }
 
 TEST_F(Window, StartsInItsDesignState) {

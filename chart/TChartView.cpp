@@ -103,6 +103,11 @@ TChartView::TChartView(QWidget* parent) : QCustomPlot(parent) {
 
     legend->setVisible(false);
     setInteractions(QCP::Interactions());
+    // Nothing is drawn on the overlay layer (no selection, no interaction), so
+    // it shares the one paint buffer: a second would be cleared and blended on
+    // every replot and paint for nothing.
+    if (QCPLayer* overlay = layer(QStringLiteral("overlay")))
+        overlay->setMode(QCPLayer::lmLogical);
 
     xAxis->setLabel(QStringLiteral("Record Number"));
     yAxis->setLabel(QStringLiteral("Value"));

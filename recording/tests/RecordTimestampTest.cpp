@@ -126,6 +126,36 @@ TEST(RecordTimestamp, TableKeepsTheMomentOfEveryRow) {
     EXPECT_FALSE(other.Timestamp(0).valid);
 }
 
+// The local moment of a time: the same wall time and offset as Qt's own local
+// time, within a second and across both changes of daylight-saving time, in
+// whatever order the moments come, and after the zone itself changes.
+TEST(RecordTimestamp, LocalMomentFollowsTheZonesOffsetToTheSecond) {
+    const auto expectSameAsQt = [](std::int64_t msecs) {
+        const QDateTime expected = QDateTime::fromMSecsSinceEpoch(msecs);
+        const QDateTime moment = LocalMomentAt(msecs);
+        EXPECT_EQ(moment.toMSecsSinceEpoch(), msecs);
+        EXPECT_EQ(moment.offsetFromUtc(), expected.offsetFromUtc()) << msecs;
+        EXPECT_EQ(moment.time(), expected.time()) << msecs;
+        EXPECT_EQ(moment.date(), expected.date()) << msecs;
+    };
+    const std::int64_t spring = 1774746000000; // 2026-03-29 01:00 UTC
+    const std::int64_t autumn = 1792890000000; // 2026-10-25 01:00 UTC
+    {
+        const ScopedTimeZone zone(kBerlin);
+        for (const std::int64_t change : {spring, autumn})
+            for (const std::int64_t d : {-1001, -1000, -999, -1, 0, 1, 999, 1000, -1})
+                expectSameAsQt(change + d);
+        expectSameAsQt(-1); // before 1970: the second is rounded down
+        expectSameAsQt(-1000);
+    }
+    {
+        const ScopedTimeZone zone("IST-5:30");
+        // A change of zone shows from the next second on.
+        expectSameAsQt(autumn + 5);
+        expectSameAsQt(autumn + 1000);
+    }
+}
+
 // One moment gives the time text and the timestamp of a row; across midnight
 // and across both changes of daylight-saving time the date and offset keep
 // apart what the time of day alone cannot.

@@ -1,6 +1,6 @@
 // Chart pager and view figures: time per AddValue and per drawn page at a
-// small and a very large number of points, memory per point, and the time of
-// LastPage across 100,000 pages.
+// small and a very large number of points, memory per point, the time of
+// LastPage across 100,000 pages, and the cost of a new point on a shown chart.
 //
 // Run: QT_QPA_PLATFORM=offscreen build-<dir>/bench/chart_bench
 // The ratios use CPU time, which the other load of a shared machine disturbs
@@ -95,6 +95,21 @@ void BM_PageDraw(benchmark::State& state) {
     }
 }
 
+// A new point on a shown chart, drawn and painted as a screen refresh does.
+void BM_NewPointOnScreen(benchmark::State& state) {
+    TChartView view;
+    TChartControl pager(view.Facility(), 100);
+    view.show();
+    QCoreApplication::processEvents();
+    long i = 0;
+    for (auto _ : state) {
+        pager.AddValue(static_cast<double>((i++ * 37) % 4000) - 2000.0);
+        view.Redraw();
+        view.repaint();
+    }
+}
+
+BENCHMARK(BM_NewPointOnScreen)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_PageDraw)->Arg(1000)->Arg(10'000'000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_AddValue)
     ->Arg(1000)

@@ -181,13 +181,13 @@ bool QcpChartFacility::ShownDataRange(double& minX, double& maxX) const {
 }
 
 void QcpChartFacility::DataChanged() {
-    bottom_.FitToData();
-    QueueReplot();
+    bottom_.FitToData(); // an axis that moves queues a full replot itself
+    QueueReplot(true);
 }
 
-void QcpChartFacility::QueueReplot() {
+void QcpChartFacility::QueueReplot(bool pointsOnly) {
     if (onChange_)
-        onChange_();
+        onChange_(pointsOnly);
     else
         plot_.replot(QCustomPlot::rpQueuedReplot);
 }

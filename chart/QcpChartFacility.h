@@ -92,10 +92,15 @@ class QcpChartFacility final : public IChartFacility {
     bool ShownDataRange(double& minX, double& maxX) const;
 
     QCustomPlot& Plot() { return plot_; }
+    // The series' points or visibility changed (and the bottom axis, if it
+    // follows the data, moved with them).
     void DataChanged();
-    void QueueReplot();
+    // `pointsOnly`: nothing but what the series draw changed.
+    void QueueReplot(bool pointsOnly = false);
     // Called instead of queueing a replot whenever what the plot shows changed.
-    void SetChangeHandler(std::function<void()> handler) { onChange_ = std::move(handler); }
+    void SetChangeHandler(std::function<void(bool pointsOnly)> handler) {
+        onChange_ = std::move(handler);
+    }
 
   private:
     friend class QcpSeries;
@@ -103,7 +108,7 @@ class QcpChartFacility final : public IChartFacility {
     std::vector<std::unique_ptr<QcpSeries>> series_;
     QcpAxis bottom_;
     QcpAxis left_;
-    std::function<void()> onChange_;
+    std::function<void(bool pointsOnly)> onChange_;
 };
 
 } // namespace orvex

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace orvex {
 
@@ -103,11 +104,14 @@ TChartView::TChartView(QWidget* parent) : QCustomPlot(parent) {
 
     legend->setVisible(false);
     setInteractions(QCP::Interactions());
-    // Nothing is drawn on the overlay layer (no selection, no interaction), so
-    // it shares the one paint buffer: a second would be cleared and blended on
-    // every replot and paint for nothing.
-    if (QCPLayer* overlay = layer(QStringLiteral("overlay")))
-        overlay->setMode(QCPLayer::lmLogical);
+    // The series are drawn on a layer of their own with its own paint buffer: a
+    // new point that moves no axis redraws only them.  Nothing is drawn on the
+    // overlay layer (no selection, no interaction), so it shares the buffer of
+    // the axes instead of having one more to clear and blend.
+    addLayer(QStringLiteral("series"), layer(QStringLiteral("main")), limAbove);
+    seriesLayer_ = layer(QStringLiteral("series"));
+    seriesLayer_->setMode(QCPLayer::lmBuffered);
+    if (QCPLayer* overlay = layer(QStringLiteral("overlay"))) overlay->setMode(QCPLayer::lmLogical);
 
     xAxis->setLabel(QStringLiteral("Record Number"));
     yAxis->setLabel(QStringLiteral("Value"));
@@ -126,15 +130,21 @@ TChartView::TChartView(QWidget* parent) : QCustomPlot(parent) {
     area->setLineStyle(QCPGraph::lsLine);
     area->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssNone));
 
+    area->setLayer(seriesLayer_);
+
     auto* line = new TBandClippedGraph(xAxis, yAxis);
     line->setName(QStringLiteral("Series1"));
     line->setPen(QPen(kLinePen));
     line->setBrush(Qt::NoBrush);
     line->setLineStyle(QCPGraph::lsLine);
     line->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssNone));
+    line->setLayer(seriesLayer_);
 
     facility_ = std::make_unique<QcpChartFacility>(*this, std::vector<QCPGraph*>{area, line});
-    facility_->SetChangeHandler([this] { Changed(); });
+    facility_->SetChangeHandler([this](bool pointsOnly) {
+        if (!pointsOnly) layoutDirty_ = true;
+        Changed();
+    });
     ShowSeries(0);
 
     comboBox1_ = new QComboBox(this);
@@ -246,6 +256,7 @@ void TChartView::resizeEvent(QResizeEvent*) {
         dirty_ = false;
     } else {
         dirty_ = true;
+        layoutDirty_ = true;
     }
 }
 
@@ -276,7 +287,12 @@ void TChartView::Redraw() {
     if (!dirty_ || !isVisible()) return;
     dirty_ = false;
     // Drawn into the plot's buffers now; the widget is painted with the others.
-    replot(rpQueuedRefresh);
+    // When only the series changed, only their layer is drawn again (QCustomPlot
+    // draws everything when its buffers are not up to date).
+    if (std::exchange(layoutDirty_, false))
+        replot(rpQueuedRefresh);
+    else
+        seriesLayer_->replot();
 }
 
 void TChartView::paintEvent(QPaintEvent* event) {

@@ -90,6 +90,8 @@ class TChartView : public QCustomPlot {
     qreal penRatio_ = 1.0;
     QComboBox* comboBox1_ = nullptr;
     bool dirty_ = true;
+    bool layoutDirty_ = true; // more than the series changed: everything is drawn again
+    QCPLayer* seriesLayer_ = nullptr;
     bool queued_ = false;
     std::function<void()> scheduler_;
 };

@@ -202,6 +202,39 @@ TEST(ChartViewLayout, EnlargeThenRestoreReturnsToTheDesignPlace) {
     EXPECT_EQ(view.geometry(), QRect(336, 204, 376, 269));
 }
 
+// A new point that moves no axis redraws only the series; what is on screen
+// must still be what a full drawing gives, also after an axis moved, a page
+// turned or the series were switched between such redraws.
+TEST(ChartViewRedraw, OnScreenAlwaysMatchesAFullDrawing) {
+    TChartView view;
+    TChartControl pager(view.Facility(), 100);
+    view.show();
+    const auto expectFullDrawing = [&view](const char* step) {
+        SCOPED_TRACE(step);
+        const QImage shown = view.grab().toImage();
+        view.replot(); // every layer drawn again
+        EXPECT_TRUE(shown == view.grab().toImage());
+    };
+    const auto addPoints = [&](int from, int to) {
+        for (int i = from; i < to; ++i) {
+            pager.AddValue(std::sin(i / 5.0) * 1500.0);
+            view.Redraw();
+        }
+    };
+
+    addPoints(0, 40);
+    expectFullDrawing("points on the first page");
+    view.Facility().LeftAxis().SetMaximum(1000);
+    addPoints(40, 45);
+    expectFullDrawing("the left axis shortened, then points");
+    addPoints(45, 130);
+    expectFullDrawing("the page turned");
+    view.ShowSeries(1);
+    view.Redraw();
+    addPoints(130, 135);
+    expectFullDrawing("the other series shown");
+}
+
 class ChartBitmapTest : public ::testing::Test {
   protected:
     QTemporaryDir dir;

@@ -118,6 +118,12 @@ QToolButton* IconButton(QWidget* parent, const QString& name, const QString& ico
     return button;
 }
 
+// A picture for a label that starts hidden, made the first time it is shown.
+void SetPictureWhenShown(QLabel* label, const QString& picture, QSize size) {
+    WhenFirstShown(label,
+                   [label, picture, size] { label->setPixmap(QIcon(picture).pixmap(size)); });
+}
+
 TClickPanel* PanelButton(QWidget* parent, const QString& name, const QString& caption, int x, int y,
                          int w, int h) {
     auto* panel = Place<TClickPanel>(parent, name, x, y, w, h);
@@ -356,8 +362,7 @@ void TFCOMM::BuildJudgePanel(QWidget* client) {
     const QSize lamp(24, 24);
     CONok = Place<QLabel>(Panel4, QStringLiteral("CONok"), 342, 5, lamp.width(), lamp.height());
     CONok->hide();
-    WhenFirstShown(CONok,
-                   [this, lamp] { CONok->setPixmap(QIcon(CONokPicturePath()).pixmap(lamp)); });
+    SetPictureWhenShown(CONok, CONokPicturePath(), lamp);
     CONokN = Place<QLabel>(Panel4, QStringLiteral("CONokN"), 344, 5, lamp.width(), lamp.height());
     CONokN->setPixmap(QIcon(CONokNPicturePath()).pixmap(lamp));
 }
@@ -404,9 +409,7 @@ void TFCOMM::BuildChartToolbar(QWidget* client) {
     auto* restore = Place<TClickPanel>(Panel5, QStringLiteral("TbSx"), 334, 6, 25, 25);
     restore->setProperty("hint", QStringLiteral("Graphic Restore"));
     restore->hide();
-    WhenFirstShown(restore, [restore] {
-        restore->setPixmap(QIcon(QStringLiteral(":/app/icons/restore.svg")).pixmap(25, 25));
-    });
+    SetPictureWhenShown(restore, QStringLiteral(":/app/icons/restore.svg"), QSize(25, 25));
 }
 
 void TFCOMM::BuildRecordToolbar(QWidget* client) {

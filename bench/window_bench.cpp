@@ -12,6 +12,7 @@
 #include "bench/BenchSupport.h"
 #include "protocol/PacketEncoder.h"
 #include "recording/RecordTable.h"
+#include "testing/SampleRows.h"
 
 #include <QAction>
 #include <QApplication>
@@ -43,14 +44,7 @@ std::vector<std::uint8_t> Stream(int packets) {
 double MeasureFramesPerSecond(int preloadRows) {
     orvex::TFCOMM window;
     window.action(QStringLiteral("limitess"))->trigger();
-    orvex::RecordRow row;
-    row.fields[orvex::FieldNo] = orvex::FieldValue::Int(1);
-    row.fields[orvex::FieldTime] = orvex::FieldValue::Text(QStringLiteral("10:20:30"));
-    row.fields[orvex::FieldDcAc] = orvex::FieldValue::Text(QStringLiteral("DC"));
-    row.fields[orvex::FieldValue] = orvex::FieldValue::Text(QStringLiteral("1.2345"));
-    row.fields[orvex::FieldUnit] = orvex::FieldValue::Text(QStringLiteral("V"));
-    row.fields[orvex::FieldAuto] = orvex::FieldValue::Text(QStringLiteral("Pass"));
-    row.fields[orvex::FieldNVal] = orvex::FieldValue::Int(12345);
+    const orvex::RecordRow row = orvex::testing::RecordedRow();
     for (int i = 0; i < preloadRows; ++i)
         window.state().recording.cds1.Append(row);
     window.show();
@@ -113,14 +107,15 @@ int main(int argc, char** argv) {
     const double empty = MeasureFramesPerSecond(0);
     const double full = MeasureFramesPerSecond(1000000);
     const double tenMillion = MeasureFramesPerSecond(10000000);
+    const double cost1M = full > 0 ? empty / full : 0.0;
+    const double cost10M = tenMillion > 0 ? empty / tenMillion : 0.0;
+    const double startRatio = minimal > 0 ? window / minimal : 0.0;
     std::printf("frames/s through OrvexDATA, window shown: empty table %.0f, 1M rows %.0f, "
                 "10M rows %.0f, frame cost 1M/empty = %.2f, 10M/empty = %.2f\n",
-                empty, full, tenMillion, full > 0 ? empty / full : 0.0,
-                tenMillion > 0 ? empty / tenMillion : 0.0);
+                empty, full, tenMillion, cost1M, cost10M);
 
     std::printf("window_bench: frames/s = %.0f, frame cost 1M/empty = %.2f, 10M/empty = %.2f, "
                 "start-up ratio = %.2f\n",
-                empty, full > 0 ? empty / full : 0.0, tenMillion > 0 ? empty / tenMillion : 0.0,
-                minimal > 0 ? window / minimal : 0.0);
+                empty, cost1M, cost10M, startRatio);
     return 0;
 }

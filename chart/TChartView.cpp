@@ -129,7 +129,6 @@ TChartView::TChartView(QWidget* parent) : QCustomPlot(parent) {
     area->setBrush(QBrush(kAreaFill));
     area->setLineStyle(QCPGraph::lsLine);
     area->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssNone));
-
     area->setLayer(seriesLayer_);
 
     auto* line = new TBandClippedGraph(xAxis, yAxis);

@@ -1,6 +1,7 @@
 #include "recording/RecordTimestamp.h"
 
 #include <cmath>
+#include <limits>
 #include <string>
 
 namespace orvex {
@@ -80,6 +81,20 @@ RecordTimestamp RecordTimestamp::FromDateTime(const QDateTime& moment) {
     const int offsetSeconds = moment.offsetFromUtc();
     return Of(moment.toMSecsSinceEpoch(),
               static_cast<int>(std::lround(static_cast<double>(offsetSeconds) / 60.0)));
+}
+
+QDateTime LocalMomentAt(std::int64_t msecsSinceEpoch) {
+    // The zone's offset is looked up once per second and shared by the moments
+    // within it: a zone's offset changes only at a whole second, and every lookup
+    // has the C library check the zone file (a meter sends several frames a second).
+    thread_local std::int64_t cachedSecond = std::numeric_limits<std::int64_t>::min();
+    thread_local int cachedOffset = 0;
+    const std::int64_t second = FloorDiv(msecsSinceEpoch, 1000);
+    if (second != cachedSecond) {
+        cachedOffset = QDateTime::fromMSecsSinceEpoch(second * 1000).offsetFromUtc();
+        cachedSecond = second;
+    }
+    return QDateTime::fromMSecsSinceEpoch(msecsSinceEpoch, Qt::OffsetFromUTC, cachedOffset);
 }
 
 int RecordTimestamp::LocalSecondOfDay() const {

@@ -33,6 +33,9 @@ struct RecordTimestamp {
     bool operator==(const RecordTimestamp&) const = default;
 };
 
+// The moment `msecsSinceEpoch` in local time, with the offset in force then.
+QDateTime LocalMomentAt(std::int64_t msecsSinceEpoch);
+
 // ISO 8601 with date, seconds and offset, in the local time of the moment:
 // "2026-12-10T14:03:07+01:00" (an offset of zero is "+00:00").  Empty when the
 // timestamp is invalid.

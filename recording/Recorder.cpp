@@ -139,21 +139,6 @@ void SetRecordMoment(RecordInput& in, const QDateTime& moment, const QString& ti
     in.timestamp = RecordTimestamp::FromDateTime(moment);
 }
 
-QDateTime LocalMomentAt(std::int64_t msecsSinceEpoch) {
-    // The zone's offset is looked up once per second and shared by the moments
-    // within it: a zone's offset changes only at a whole second, and every lookup
-    // has the C library check the zone file (a meter sends several frames a second).
-    thread_local std::int64_t cachedSecond = std::numeric_limits<std::int64_t>::min();
-    thread_local int cachedOffset = 0;
-    const std::int64_t second =
-        msecsSinceEpoch >= 0 ? msecsSinceEpoch / 1000 : -((-msecsSinceEpoch + 999) / 1000);
-    if (second != cachedSecond) {
-        cachedOffset = QDateTime::fromMSecsSinceEpoch(second * 1000).offsetFromUtc();
-        cachedSecond = second;
-    }
-    return QDateTime::fromMSecsSinceEpoch(msecsSinceEpoch, Qt::OffsetFromUTC, cachedOffset);
-}
-
 void SetRecordMomentNow(RecordInput& in) {
     SetRecordMoment(in, LocalMomentAt(QDateTime::currentMSecsSinceEpoch()), SystemTimeSeparator());
 }

@@ -128,7 +128,5 @@ QString CurrentTimeText();
 void SetRecordMoment(RecordInput& in, const QDateTime& moment, const QString& timeSeparator);
 // The same for now, in local time and the system locale's time separator.
 void SetRecordMomentNow(RecordInput& in);
-// The moment `msecsSinceEpoch` in local time, with the offset in force then.
-QDateTime LocalMomentAt(std::int64_t msecsSinceEpoch);
 
 } // namespace orvex

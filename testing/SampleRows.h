@@ -1,5 +1,5 @@
 #pragma once
-// Rows as the recorder makes them, for tests and fuzz targets.
+// Rows as the recorder makes them, for tests, fuzz targets and benchmarks.
 
 #include "recording/RecordTable.h"
 

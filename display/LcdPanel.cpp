@@ -213,11 +213,6 @@ void TLcdPanel::RenderReading(const MeterReading& reading) {
         }
     }
 
-    for (std::size_t i = 0; i < d_->digits.size(); ++i) {
-        d_->digits[i]->setText(reading.digitTexts[i]);
-        d_->digits[i]->show();
-    }
-
     // Leading zeros in front of the decimal point go dark, one digit after the other.
     const IndicatorSet& lit = reading.litSet;
     int blankable = 0;
@@ -228,9 +223,14 @@ void TLcdPanel::RenderReading(const MeterReading& reading) {
     } else if (lit.contains(Indicator::LcdP3)) {
         blankable = 3;
     }
-    for (int i = 0; i < blankable; ++i) {
-        if (reading.digitTexts[static_cast<std::size_t>(i)] != QLatin1String("0")) break;
-        d_->digits[static_cast<std::size_t>(i)]->hide();
+    std::size_t dark = 0;
+    while (dark < std::size_t(blankable) && reading.digitTexts[dark] == QLatin1String("0"))
+        ++dark;
+    // Each digit is shown or hidden once: a digit shown and hidden again in one
+    // reading would have the panel behind it drawn again for nothing.
+    for (std::size_t i = 0; i < d_->digits.size(); ++i) {
+        d_->digits[i]->setText(reading.digitTexts[i]);
+        d_->digits[i]->setVisible(i >= dark);
     }
 
     d_->send->show();

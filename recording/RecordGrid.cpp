@@ -9,6 +9,7 @@
 #include <QMessageBox>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QPointer>
 #include <QProxyStyle>
 #include <QScrollBar>
 #include <QSignalBlocker>
@@ -55,9 +56,26 @@ class TQuietScrollBar : public QScrollBar {
   public:
     using QScrollBar::QScrollBar;
 
+    // Between Hold and Release the bar only notes changes; Release repaints it
+    // when it then looks different.  A grid that takes in new rows widens the
+    // range first and moves to the newest row after: in between, the bar is
+    // briefly not at its end, which alone is no reason to paint it.
+    void Hold() { ++held_; }
+    void Release() {
+        if (held_ == 0 || --held_ > 0 || !pending_) return;
+        pending_ = false;
+        if (Look() != painted_) QScrollBar::sliderChange(SliderValueChange);
+    }
+
   protected:
     void sliderChange(SliderChange change) override {
-        if (change != SliderOrientationChange && Look() == painted_) return;
+        if (change != SliderOrientationChange) {
+            if (held_ > 0) {
+                pending_ = true;
+                return;
+            }
+            if (Look() == painted_) return;
+        }
         QScrollBar::sliderChange(change);
     }
     void paintEvent(QPaintEvent* event) override {
@@ -86,6 +104,38 @@ class TQuietScrollBar : public QScrollBar {
         return a;
     }
     Appearance painted_{QRect(-1, -1, 0, 0)};
+    int held_ = 0;
+    bool pending_ = false;
+};
+
+// Column titles that share the grid's selection, as a table's do, but are not
+// repainted when it changes unless they show it: following the newest row
+// changes the selection with every refresh.
+class TGridTitles : public QHeaderView {
+  public:
+    using QHeaderView::QHeaderView;
+
+  protected:
+    void selectionChanged(const QItemSelection& selected,
+                          const QItemSelection& deselected) override {
+        if (highlightSections()) QHeaderView::selectionChanged(selected, deselected);
+    }
+};
+
+// Holds a scroll bar's repaint for as long as it lives (see TQuietScrollBar).
+class TScrollBarHold {
+  public:
+    explicit TScrollBarHold(QScrollBar* bar) : bar_(dynamic_cast<TQuietScrollBar*>(bar)) {
+        if (bar_) bar_->Hold();
+    }
+    ~TScrollBarHold() {
+        if (bar_) bar_->Release();
+    }
+    TScrollBarHold(const TScrollBarHold&) = delete;
+    TScrollBarHold& operator=(const TScrollBarHold&) = delete;
+
+  private:
+    QPointer<TQuietScrollBar> bar_;
 };
 
 // Every change of a scroll bar's range makes the scroll area lay out its children
@@ -220,7 +270,7 @@ void TRecordGridModel::OnReset() {
 // ---------------------------------------------------------------- the view
 
 TRecordGrid::TRecordGrid(QWidget* parent)
-    : QAbstractItemView(parent), titles_(new QHeaderView(Qt::Horizontal, this)) {
+    : QAbstractItemView(parent), titles_(new TGridTitles(Qt::Horizontal, this)) {
     // What a table view starts with: clickable column titles, Tab moving between
     // cells, whole rows and columns per scroll step.
     titles_->setSectionsClickable(true);
@@ -720,6 +770,7 @@ void TRecordGrid::showEvent(QShowEvent* event) {
 
 void TRecordGrid::Refresh() {
     if (!isVisible() || !model()) return;
+    const TScrollBarHold holdRows(verticalScrollBar());
     if (geometryDirty_) {
         // Only the space below the rows shown so far is drawn again: rows are
         // appended there; a grid that follows the newest row scrolls the pixels

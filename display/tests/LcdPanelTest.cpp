@@ -1,8 +1,10 @@
 #include "display/LcdPanel.h"
+#include "testing/PaintCount.h"
 
 #include <QImage>
 #include <QLabel>
 #include <QProgressBar>
+#include <QTest>
 #include <gtest/gtest.h>
 
 #include <initializer_list>
@@ -226,6 +228,23 @@ TEST_F(LcdPanelTest, LeadingZerosBeforeThePointAreBlanked) {
             expected += QLatin1Char('[') + d + QLatin1Char(']');
         EXPECT_EQ(Captions(), expected);
     }
+}
+
+// A reading repeated frame after frame leaves the shown panel alone, blanked
+// zeros included; a changed digit repaints the panel behind it.
+TEST_F(LcdPanelTest, RepeatedReadingRepaintsNothing) {
+    panel.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&panel));
+    const MeterReading blanked = Reading({"0", "0", "1", "2", "3"}, {I::LcdP2, I::LcdV});
+    panel.RenderReading(blanked);
+    QCoreApplication::processEvents();
+    TPaintCount paints(&panel, true);
+    panel.RenderReading(blanked);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(paints.count(), 0);
+    panel.RenderReading(Reading({"0", "0", "1", "2", "4"}, {I::LcdP2, I::LcdV}));
+    QCoreApplication::processEvents();
+    EXPECT_GT(paints.count(), 0);
 }
 
 TEST_F(LcdPanelTest, OverloadAndHexDigitsShowInTheSegmentFont) {

@@ -1,4 +1,5 @@
 #include "recording/RecordGrid.h"
+#include "testing/PaintCount.h"
 
 #include <QApplication>
 #include <QHeaderView>
@@ -359,6 +360,37 @@ TEST(RecordGridView, TenMillionRowsAndOneStayInPlace) {
     EXPECT_EQ(grid.rowAt(rect.center().y()), model.rows - 1);
     EXPECT_EQ(grid.indexAt(rect.center()), last);
     EXPECT_EQ(grid.verticalScrollBar()->maximum(), model.rows - grid.rowsInViewport());
+}
+
+// Following the newest of ten million rows draws the new row; the scroll bar,
+// whose slider does not move, and the column titles, which show no selection,
+// are not repainted.
+TEST(RecordGridView, FollowingRepaintsNeitherAStillScrollBarNorTheTitles) {
+    TallModel model;
+    TRecordGrid grid;
+    grid.setModel(&model);
+    grid.setSelectionBehavior(QAbstractItemView::SelectRows);
+    grid.horizontalHeader()->setHighlightSections(false);
+    grid.setRowHeight(17);
+    grid.resize(320, 200);
+    grid.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&grid));
+    model.Append();
+    grid.FollowRow(model.rows - 1);
+    Settle();
+    TPaintCount rows(grid.viewport());
+    TPaintCount bar(grid.verticalScrollBar());
+    TPaintCount titles(grid.horizontalHeader(), true);
+    for (int i = 0; i < 3; ++i) {
+        model.Append();
+        grid.FollowRow(model.rows - 1);
+        Settle();
+    }
+    EXPECT_EQ(grid.currentIndex().row(), model.rows - 1);
+    EXPECT_EQ(grid.verticalScrollBar()->value(), grid.verticalScrollBar()->maximum());
+    EXPECT_GT(rows.count(), 0);
+    EXPECT_EQ(bar.count(), 0);
+    EXPECT_EQ(titles.count(), 0);
 }
 
 // A hidden grid takes in nothing; shown, it follows the newest row at once.

@@ -104,13 +104,15 @@ TChartView::TChartView(QWidget* parent) : QCustomPlot(parent) {
 
     legend->setVisible(false);
     setInteractions(QCP::Interactions());
-    // The series are drawn on a layer of their own with its own paint buffer: a
-    // new point that moves no axis redraws only them.  Nothing is drawn on the
-    // overlay layer (no selection, no interaction), so it shares the buffer of
-    // the axes instead of having one more to clear and blend.
+    // The series are drawn on a layer of their own, which gets its own paint
+    // buffer with the first new point (see Redraw): from then on a new point that
+    // moves no axis redraws only them.  Until then the whole chart shares one
+    // buffer, as nothing is drawn on the overlay layer (no selection, no
+    // interaction) either: the first picture of the window clears and blends one
+    // buffer instead of three.
     addLayer(QStringLiteral("series"), layer(QStringLiteral("main")), limAbove);
     seriesLayer_ = layer(QStringLiteral("series"));
-    seriesLayer_->setMode(QCPLayer::lmBuffered);
+    seriesLayer_->setMode(QCPLayer::lmLogical);
     if (QCPLayer* overlay = layer(QStringLiteral("overlay"))) overlay->setMode(QCPLayer::lmLogical);
 
     xAxis->setLabel(QStringLiteral("Record Number"));
@@ -288,7 +290,12 @@ void TChartView::Redraw() {
     // Drawn into the plot's buffers now; the widget is painted with the others.
     // When only the series changed, only their layer is drawn again (QCustomPlot
     // draws everything when its buffers are not up to date).
-    if (std::exchange(layoutDirty_, false))
+    bool everything = std::exchange(layoutDirty_, false);
+    if (!everything && seriesLayer_->mode() != QCPLayer::lmBuffered) {
+        seriesLayer_->setMode(QCPLayer::lmBuffered);
+        everything = true; // the new buffer is filled by a full drawing
+    }
+    if (everything)
         replot(rpQueuedRefresh);
     else
         seriesLayer_->replot();

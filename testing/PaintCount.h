@@ -18,7 +18,6 @@ class TPaintCount : public QObject {
     }
 
     int count() const { return count_; }
-    void reset() { count_ = 0; }
 
   protected:
     bool eventFilter(QObject*, QEvent* event) override {

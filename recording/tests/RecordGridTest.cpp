@@ -262,6 +262,23 @@ class TallModel : public QAbstractTableModel {
     }
 };
 
+void AppendAndFollow(TallModel& model, TRecordGrid& grid) {
+    model.Append();
+    grid.FollowRow(model.rows - 1);
+    Settle();
+}
+
+// A grid of 17-pixel rows over the model, shown, following its newest row.
+void ShowFollowing(TallModel& model, TRecordGrid& grid) {
+    grid.setModel(&model);
+    grid.setSelectionBehavior(QAbstractItemView::SelectRows);
+    grid.setRowHeight(17);
+    grid.resize(320, 200);
+    grid.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&grid));
+    AppendAndFollow(model, grid);
+}
+
 } // namespace
 
 // The grid draws exactly what a table view with hidden row titles drew, with rows
@@ -343,15 +360,7 @@ TEST(RecordGridView, DrawsWhatATableViewDraws) {
 TEST(RecordGridView, TenMillionRowsAndOneStayInPlace) {
     TallModel model;
     TRecordGrid grid;
-    grid.setModel(&model);
-    grid.setSelectionBehavior(QAbstractItemView::SelectRows);
-    grid.setRowHeight(17);
-    grid.resize(320, 200);
-    grid.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&grid));
-    model.Append();
-    grid.FollowRow(model.rows - 1);
-    Settle();
+    ASSERT_NO_FATAL_FAILURE(ShowFollowing(model, grid));
     const QModelIndex last = model.index(model.rows - 1, 0);
     EXPECT_EQ(grid.currentIndex(), last);
     const QRect rect = grid.visualRect(last);
@@ -368,24 +377,13 @@ TEST(RecordGridView, TenMillionRowsAndOneStayInPlace) {
 TEST(RecordGridView, FollowingRepaintsNeitherAStillScrollBarNorTheTitles) {
     TallModel model;
     TRecordGrid grid;
-    grid.setModel(&model);
-    grid.setSelectionBehavior(QAbstractItemView::SelectRows);
     grid.horizontalHeader()->setHighlightSections(false);
-    grid.setRowHeight(17);
-    grid.resize(320, 200);
-    grid.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&grid));
-    model.Append();
-    grid.FollowRow(model.rows - 1);
-    Settle();
+    ASSERT_NO_FATAL_FAILURE(ShowFollowing(model, grid));
     TPaintCount rows(grid.viewport());
     TPaintCount bar(grid.verticalScrollBar());
     TPaintCount titles(grid.horizontalHeader(), true);
-    for (int i = 0; i < 3; ++i) {
-        model.Append();
-        grid.FollowRow(model.rows - 1);
-        Settle();
-    }
+    for (int i = 0; i < 3; ++i)
+        AppendAndFollow(model, grid);
     EXPECT_EQ(grid.currentIndex().row(), model.rows - 1);
     EXPECT_EQ(grid.verticalScrollBar()->value(), grid.verticalScrollBar()->maximum());
     EXPECT_GT(rows.count(), 0);

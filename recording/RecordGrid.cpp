@@ -88,8 +88,13 @@ class TQuietScrollBar : public QScrollBar {
         QRect slider;
         bool atMinimum = false, atMaximum = false, empty = false;
         bool operator==(const Appearance& o) const {
-            return slider == o.slider && atMinimum == o.atMinimum && atMaximum == o.atMaximum &&
-                   empty == o.empty;
+            if (atMinimum != o.atMinimum || atMaximum != o.atMaximum || empty != o.empty)
+                return false;
+            // A slider at the end of its track stays there.  For ranges of more than
+            // half a million Qt's rounding sometimes puts it a pixel short of the
+            // end: repainting for that would only make it jitter as rows come in.
+            if (atMaximum && slider.size() == o.slider.size()) return true;
+            return slider == o.slider;
         }
     };
     Appearance Look() const {

@@ -255,15 +255,15 @@ class TallModel : public QAbstractTableModel {
         if (role != Qt::DisplayRole) return {};
         return QString::number(index.row() + 1);
     }
-    void Append() {
-        beginInsertRows({}, rows, rows);
-        ++rows;
+    void Append(int count = 1) {
+        beginInsertRows({}, rows, rows + count - 1);
+        rows += count;
         endInsertRows();
     }
 };
 
-void AppendAndFollow(TallModel& model, TRecordGrid& grid) {
-    model.Append();
+void AppendAndFollow(TallModel& model, TRecordGrid& grid, int count = 1) {
+    model.Append(count);
     grid.FollowRow(model.rows - 1);
     Settle();
 }
@@ -371,19 +371,23 @@ TEST(RecordGridView, TenMillionRowsAndOneStayInPlace) {
     EXPECT_EQ(grid.verticalScrollBar()->maximum(), model.rows - grid.rowsInViewport());
 }
 
-// Following the newest of ten million rows draws the new row; the scroll bar,
-// whose slider does not move, and the column titles, which show no selection,
-// are not repainted.
+// Following the newest of a million rows, ten at a time, draws the new rows; the
+// scroll bar, whose slider stays at the end, and the column titles, which show no
+// selection, are not repainted.  (For so long a range Qt's slider position at the
+// end is sometimes a pixel short of it: that alone repaints nothing either.)
 TEST(RecordGridView, FollowingRepaintsNeitherAStillScrollBarNorTheTitles) {
     TallModel model;
+    model.rows = 1000000;
     TRecordGrid grid;
     grid.horizontalHeader()->setHighlightSections(false);
     ASSERT_NO_FATAL_FAILURE(ShowFollowing(model, grid));
+    grid.resize(420, 300); // a track on which Qt's rounding shows
+    Settle();
     TPaintCount rows(grid.viewport());
     TPaintCount bar(grid.verticalScrollBar());
     TPaintCount titles(grid.horizontalHeader(), true);
-    for (int i = 0; i < 3; ++i)
-        AppendAndFollow(model, grid);
+    for (int i = 0; i < 50; ++i)
+        AppendAndFollow(model, grid, 10);
     EXPECT_EQ(grid.currentIndex().row(), model.rows - 1);
     EXPECT_EQ(grid.verticalScrollBar()->value(), grid.verticalScrollBar()->maximum());
     EXPECT_GT(rows.count(), 0);

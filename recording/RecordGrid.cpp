@@ -9,7 +9,6 @@
 #include <QMessageBox>
 #include <QPaintEvent>
 #include <QPainter>
-#include <QPointer>
 #include <QProxyStyle>
 #include <QScrollBar>
 #include <QSignalBlocker>
@@ -140,7 +139,7 @@ class TScrollBarHold {
     TScrollBarHold& operator=(const TScrollBarHold&) = delete;
 
   private:
-    QPointer<TQuietScrollBar> bar_;
+    TQuietScrollBar* bar_;
 };
 
 // Every change of a scroll bar's range makes the scroll area lay out its children

@@ -12,6 +12,7 @@
 #include <QImage>
 #include <benchmark/benchmark.h>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <map>
@@ -131,19 +132,23 @@ class Collect : public benchmark::ConsoleReporter {
 };
 
 // Nanoseconds to touch a page of memory the process has never used, per 4 KiB
-// page: a growing chart writes into such pages, a refilled small one does not,
-// so this is the part of the large chart's AddValue that is the machine's.
-double FreshPageNs() {
+// page, in ordinary pages and in huge pages: a growing chart writes into such
+// pages (huge ones once its store is large), a refilled small one does not, so
+// this is the part of the large chart's AddValue that is the machine's.
+double FreshPageNs(bool huge) {
+    const std::size_t hugePage = std::size_t(2) << 20;
     const std::size_t bytes = std::size_t(64) << 20;
-    void* memory =
-        ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    void* memory = ::mmap(nullptr, bytes + hugePage, PROT_READ | PROT_WRITE,
+                          MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (memory == MAP_FAILED) return 0;
-    auto* p = static_cast<volatile char*>(memory);
+    auto* p = reinterpret_cast<volatile char*>(
+        (reinterpret_cast<std::uintptr_t>(memory) + hugePage - 1) / hugePage * hugePage);
+    if (huge) ::madvise(const_cast<char*>(p), bytes, MADV_HUGEPAGE);
     const auto t0 = std::chrono::steady_clock::now();
     for (std::size_t i = 0; i < bytes; i += 4096)
         p[i] = 1;
     const auto t1 = std::chrono::steady_clock::now();
-    ::munmap(memory, bytes);
+    ::munmap(memory, bytes + hugePage);
     return std::chrono::duration<double, std::nano>(t1 - t0).count() / double(bytes / 4096);
 }
 
@@ -184,10 +189,13 @@ int main(int argc, char** argv) {
     };
     const double drawRatio = ratio("BM_PageDraw/10000000", "BM_PageDraw/1000");
     const double addRatio = ratio("BM_AddValue/10000000", "BM_AddValue/1000");
-    const double pageNs = FreshPageNs();
-    std::printf("first touch of fresh memory: %.0f ns per 4 KiB page, %.1f ns per point of %.0f "
-                "bytes\n",
-                pageNs, pageNs * bytesPerPoint / 4096, bytesPerPoint);
+    for (const bool huge : {false, true}) {
+        const double pageNs = FreshPageNs(huge);
+        std::printf("first touch of fresh memory%s: %.0f ns per 4 KiB, %.1f ns per point of %.0f "
+                    "bytes\n",
+                    huge ? " in huge pages" : "", pageNs, pageNs * bytesPerPoint / 4096,
+                    bytesPerPoint);
+    }
     std::printf("chart_bench: page draw 10M/1k = %.2f, AddValue 10M/1k = %.2f, bytes/point = %.1f, "
                 "LastPage 100000 pages ms = %.2f\n",
                 drawRatio, addRatio, bytesPerPoint, lastPageMs);

@@ -1,6 +1,9 @@
 #include "chart/QcpChartFacility.h"
 
 #include <cmath>
+#include <cstdint>
+#include <sys/mman.h>
+#include <unistd.h>
 
 namespace orvex {
 
@@ -11,16 +14,44 @@ bool SamePoint(const QCPGraphData& p, double x, double y) {
     return p.key == x && sameValue;
 }
 
+// Beyond this size a block of points is surely a mapping of its own (the C
+// library maps large blocks separately and grows them by remapping), so the
+// advice touches nothing else and follows the block as it grows.
+constexpr std::size_t kHugePagesFrom = std::size_t(32) << 20;
+
 } // namespace
+
+// ---------------------------------------------------------------- store
+
+void TSeriesStore::Add(const QCPGraphData& point) {
+    add(point);
+    if (mData.constData() != advised_ &&
+        std::size_t(mData.capacity()) * sizeof(QCPGraphData) >= kHugePagesFrom)
+        AdviseHugePages();
+}
+
+// Only advice: where the kernel has no huge pages to give, the points are
+// held in ordinary pages as before.
+void TSeriesStore::AdviseHugePages() {
+    advised_ = mData.constData();
+    const auto page = std::uintptr_t(::sysconf(_SC_PAGESIZE));
+    const auto first = std::uintptr_t(mData.constData());
+    const auto last = first + std::size_t(mData.capacity()) * sizeof(QCPGraphData);
+    const std::uintptr_t start = first / page * page;
+    ::madvise(reinterpret_cast<void*>(start), (last - start + page - 1) / page * page,
+              MADV_HUGEPAGE);
+}
 
 // ---------------------------------------------------------------- series
 
-QcpSeries::QcpSeries(QcpChartFacility& owner, QCPGraph* graph)
-    : owner_(owner), graph_(graph), store_(graph->data()) {
+QcpSeries::QcpSeries(QcpChartFacility& owner, QCPGraph* graph) : owner_(owner), graph_(graph) {
+    auto store = QSharedPointer<TSeriesStore>::create();
+    store->add(*graph->data());
+    UseStore(store);
     count_ = store_->size();
 }
 
-void QcpSeries::UseStore(QSharedPointer<QCPGraphDataContainer> store) {
+void QcpSeries::UseStore(QSharedPointer<TSeriesStore> store) {
     store_ = std::move(store);
     graph_->setData(store_);
 }
@@ -34,7 +65,7 @@ bool QcpSeries::OthersHoldPointsInStore() const {
 
 // Gives this series a container of its own holding exactly its points.
 void QcpSeries::Detach() {
-    auto own = QSharedPointer<QCPGraphDataContainer>::create();
+    auto own = QSharedPointer<TSeriesStore>::create();
     if (count_ > 0) {
         QVector<QCPGraphData> points(store_->constBegin(), store_->constBegin() + count_);
         own->set(points, true);
@@ -77,7 +108,7 @@ void QcpSeries::Add(double x, double y) {
     // sharers see, so the series takes its own copy first.
     if (!store_->isEmpty() && x < (store_->constEnd() - 1)->key && OthersHoldPointsInStore())
         Detach();
-    store_->add(QCPGraphData(x, y));
+    store_->Add(QCPGraphData(x, y));
     ++count_;
     owner_.DataChanged();
 }
@@ -85,7 +116,7 @@ void QcpSeries::Add(double x, double y) {
 void QcpSeries::Clear() {
     count_ = 0;
     if (OthersHoldPointsInStore())
-        UseStore(QSharedPointer<QCPGraphDataContainer>::create());
+        UseStore(QSharedPointer<TSeriesStore>::create());
     else
         store_->clear();
     owner_.DataChanged();

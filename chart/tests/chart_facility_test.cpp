@@ -3,11 +3,37 @@
 #include "chart/QcpChartFacility.h"
 #include "chart/TChartView.h"
 
+#include <QFile>
+#include <cstdint>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <sstream>
+#include <string>
 
 using namespace orvex;
 
 namespace {
+
+// The kernel's flags for the mapping that holds `address` ("hg": huge pages
+// advised), or "" when no mapping holds it.
+std::string MappingFlags(const void* address) {
+    const auto at = std::uintptr_t(address);
+    std::ifstream smaps("/proc/self/smaps");
+    bool holds = false;
+    for (std::string line; std::getline(smaps, line);) {
+        if (line.rfind("VmFlags:", 0) == 0) {
+            if (holds) return line.substr(8) + " ";
+            continue;
+        }
+        std::uintptr_t start = 0;
+        std::uintptr_t end = 0;
+        char dash = 0;
+        std::istringstream header(line);
+        if (header >> std::hex >> start >> dash >> end && dash == '-')
+            holds = start <= at && at < end;
+    }
+    return "";
+}
 
 class FacilityTest : public ::testing::Test {
   protected:
@@ -197,6 +223,38 @@ TEST_F(FacilityTest, AxesRefuseCrossingLimitsAndKeepTheirRange) {
             EXPECT_DOUBLE_EQ(c.setMin ? axis.Minimum() : axis.Maximum(), c.value);
         }
     }
+}
+
+// A chart recording for days grows a store of hundreds of megabytes; faulting
+// it in 4 KiB at a time costs more than the appends themselves. The advice
+// must reach every block the points live in: the shared one as it grows and
+// moves, and the copy a series takes when it goes its own way.
+TEST_F(FacilityTest, LargeStoresAskForHugePagesAsTheyGrowAndSplit) {
+    if (!QFile::exists("/sys/kernel/mm/transparent_hugepage/enabled"))
+        GTEST_SKIP() << "this kernel has no transparent huge pages";
+    const auto block = [this](int graph) {
+        return static_cast<const void*>(&*view.graph(graph)->data()->constBegin());
+    };
+    int x = 0;
+    for (; x < 2'200'000; ++x)
+        AddToBoth(x, x % 100);
+    ASSERT_TRUE(Shared());
+    EXPECT_NE(MappingFlags(block(0)).find(" hg "), std::string::npos)
+        << "a store of 35 MB is not advised";
+
+    s0.Add(x, 1);
+    s1.Add(x, 2);
+    ASSERT_FALSE(Shared());
+    EXPECT_NE(MappingFlags(block(1)).find(" hg "), std::string::npos)
+        << "the copy a series took is not advised";
+
+    const void* before = block(0);
+    for (++x; x < 4'300'000; ++x)
+        s0.Add(x, 0);
+    EXPECT_NE(MappingFlags(block(0)).find(" hg "), std::string::npos)
+        << "the store lost the advice when it grew from " << before << " to " << block(0);
+    EXPECT_EQ(s0.Count(), 4'300'000);
+    EXPECT_EQ(s1.Count(), 2'200'001);
 }
 
 TEST_F(FacilityTest, AutomaticBottomAxisFollowsTheShownData) {

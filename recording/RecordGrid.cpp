@@ -542,15 +542,21 @@ void TRecordGrid::DrawCell(QPainter* painter, const QStyleOptionViewItem& option
     // function, unit and verdict, a steady value): each look is drawn once, over
     // the viewport's background, and copied from then on.  The cell with the
     // focus is always drawn: its focus frame may reach beyond the cell.
+    // A copy is made at the scale the cell is drawn at (the screen's pixel ratio,
+    // or a picture's of another resolution), and only used at that scale.
     const QBrush background = viewport()->palette().brush(viewport()->backgroundRole());
+    const QTransform& scale = painter->deviceTransform();
     if (!cacheCells_ || (opt.state & QStyle::State_HasFocus) ||
-        background.style() != Qt::SolidPattern || !background.isOpaque()) {
+        background.style() != Qt::SolidPattern || !background.isOpaque() ||
+        scale.type() > QTransform::TxScale || scale.m11() != scale.m22() || scale.m11() <= 0) {
         ++drawnCells_;
         draw(painter, opt);
         return;
     }
-    CellKey key{index.column(), index.data(Qt::DisplayRole).toString(), int(opt.state),
-                int(opt.palette.currentColorGroup()), opt.rect.size()};
+    const qreal ratio = scale.m11();
+    CellKey key{index.column(),  index.data(Qt::DisplayRole).toString(),
+                int(opt.state),  int(opt.palette.currentColorGroup()),
+                opt.rect.size(), ratio};
     if (const QPixmap* cell = cells_.object(key)) {
         ++cachedCells_;
         painter->drawPixmap(opt.rect.topLeft(), *cell);
@@ -568,7 +574,6 @@ void TRecordGrid::DrawCell(QPainter* painter, const QStyleOptionViewItem& option
     }
     seenOnce_.remove(hash);
     ++drawnCells_;
-    const qreal ratio = viewport()->devicePixelRatioF();
     auto* cell = new QPixmap(opt.rect.size() * ratio);
     cell->setDevicePixelRatio(ratio);
     cell->fill(background.color());

@@ -141,13 +141,14 @@ class TRecordGrid : public QAbstractItemView {
         int state;
         int colourGroup;
         QSize size;
+        qreal ratio; // device pixels per pixel
         bool operator==(const CellKey& o) const {
             return column == o.column && state == o.state && colourGroup == o.colourGroup &&
-                   size == o.size && text == o.text;
+                   size == o.size && ratio == o.ratio && text == o.text;
         }
         friend size_t qHash(const CellKey& k, size_t seed = 0) {
             return qHashMulti(seed, k.column, k.text, k.state, k.colourGroup, k.size.width(),
-                              k.size.height());
+                              k.size.height(), k.ratio);
         }
     };
 

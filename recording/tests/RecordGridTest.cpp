@@ -357,6 +357,50 @@ TEST(RecordGridView, DrawsWhatATableViewDraws) {
     }
 }
 
+// Cells copied from the cache keep the sharpness of the picture they are drawn
+// into: after the grid has been drawn at one pixel ratio, drawn at twice that
+// (a window moved to a denser screen, a picture of twice the resolution) it
+// still matches what a table view draws there.
+TEST(RecordGridView, CachedCellsFollowThePixelRatioTheyAreDrawnAt) {
+    RecordTable table, referenceTable;
+    TRecordGridModel model(&table), referenceModel(&referenceTable);
+    QWidget window;
+    auto* grid = new TRecordGrid(&window);
+    grid->setGeometry(0, 0, 334, 241);
+    SetupRecordGrid(grid, &model);
+    auto* reference = new QTableView(&window);
+    reference->setGeometry(0, 241, 334, 241);
+    SetupReference(*reference, *grid, referenceModel);
+    auto* elsewhere = new QLineEdit(&window); // holds the focus: neither view draws its frame
+    elsewhere->setGeometry(334, 0, 20, 20);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    elsewhere->setFocus();
+    for (RecordTable* t : {&table, &referenceTable})
+        for (int i = 1; i <= 12; ++i)
+            t->Append(Reading(i, i % 2 ? "1.2500" : "-0.L"));
+    const auto drawnAt = [](QWidget& w, qreal ratio) {
+        QPixmap picture(w.size() * ratio);
+        picture.setDevicePixelRatio(ratio);
+        w.render(&picture);
+        return picture.toImage();
+    };
+    const qreal ratio = grid->devicePixelRatioF();
+    for (int i = 0; i < 3; ++i) {
+        Settle();
+        drawnAt(*grid, ratio);
+    }
+    ASSERT_GT(grid->cachedCells(), 0);
+    const QImage ours = drawnAt(*grid, 2 * ratio);
+    const QImage theirs = drawnAt(*reference, 2 * ratio);
+    ASSERT_EQ(ours.size(), theirs.size());
+    int differing = 0;
+    for (int y = 0; y < ours.height(); ++y)
+        for (int x = 0; x < ours.width(); ++x)
+            differing += ours.pixel(x, y) != theirs.pixel(x, y);
+    EXPECT_EQ(differing, 0);
+}
+
 TEST(RecordGridView, TenMillionRowsAndOneStayInPlace) {
     TallModel model;
     TRecordGrid grid;

@@ -52,7 +52,6 @@ bool IsQtOptionWithValue(const char* arg) {
                                            "-session",
                                            "-name",
                                            "-title",
-                                           "-widgetcount",
                                            "-qmljsdebugger"};
     for (const char* option : kOptions)
         if (std::strcmp(arg, option) == 0) return true;

@@ -417,6 +417,8 @@ TEST(CommandLine, HelpAndWrongOptionsNeedNoDisplay) {
         {{"--bogus"}, 2, "", "unknown option '--bogus'"},
         {{"--com1"}, 2, "", "option --com1 needs a path"},
         {{"--com2", "--connect"}, 2, "", "option --com2 needs a path"},
+        // A Qt option without a value does not take the next argument with it.
+        {{"-widgetcount", "--bogus"}, 2, "", "unknown option '--bogus'"},
     };
     for (const auto& c : cases) {
         QProcess p;

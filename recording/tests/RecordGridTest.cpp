@@ -491,3 +491,68 @@ TEST(RecordGridView, ScreenMatchesAFullDrawingWhileFollowing) {
     }
     EXPECT_EQ(grid->currentIndex().row(), no - 1);
 }
+
+namespace {
+
+// Pixels in which the window's screen differs from a full drawing of the grid.
+int ScreenDiffersFromDrawing(QWidget& window, TRecordGrid& grid) {
+    QTest::qWait(20); // the window's backing store is flushed
+    const QImage screen = window.screen()
+                              ->grabWindow(window.winId(), 0, 0, grid.width(), grid.height())
+                              .toImage()
+                              .convertToFormat(QImage::Format_RGB32);
+    const QImage drawn = grid.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    if (screen.size() != drawn.size()) return -1;
+    int differing = 0;
+    for (int y = 0; y < drawn.height(); ++y)
+        for (int x = 0; x < drawn.width(); ++x)
+            differing += screen.pixel(x, y) != drawn.pixel(x, y);
+    return differing;
+}
+
+} // namespace
+
+// Rows that arrive together, and something the user does before the grid's
+// refresh takes them in: the screen then still shows every row.
+TEST(RecordGridView, ScreenMatchesAFullDrawingAfterUserActionBeforeRefresh) {
+    const struct {
+        const char* what;
+        std::function<void(TRecordGrid&)> action;
+    } cases[] = {
+        {"click on the first row",
+         [](TRecordGrid& g) {
+             QTest::mouseClick(g.viewport(), Qt::LeftButton, {},
+                               QPoint(10, g.rowViewportPosition(0) + 3));
+         }},
+        {"key up", [](TRecordGrid& g) { QTest::keyClick(&g, Qt::Key_Up); }},
+        {"scroll bar moved", [](TRecordGrid& g) { g.verticalScrollBar()->setValue(0); }},
+        {"column widened", [](TRecordGrid& g) { g.setColumnWidth(0, g.columnWidth(0) + 5); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        RecordTable table;
+        TRecordGridModel model(&table);
+        QWidget window;
+        auto* grid = new TRecordGrid(&window);
+        grid->setGeometry(0, 0, 320, 200);
+        SetupRecordGrid(grid, &model);
+        window.resize(320, 200);
+        window.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+        int no = 0;
+        auto burst = [&](int n) {
+            for (int i = 0; i < n; ++i, ++no)
+                table.Append(Reading(no + 1, QString::number(no * 0.37, 'f', 3)));
+        };
+        grid->setFocus(); // the user works in the grid
+        burst(2);
+        Settle();
+        ASSERT_EQ(ScreenDiffersFromDrawing(window, *grid), 0);
+        burst(3); // several readings in one batch of the serial line
+        c.action(*grid);
+        Settle();
+        EXPECT_EQ(grid->currentIndex().row(), no - 1);
+        EXPECT_EQ(ScreenDiffersFromDrawing(window, *grid), 0)
+            << "rows 3 and 4 of the burst are not drawn until the next reading comes";
+    }
+}

@@ -780,13 +780,15 @@ void TRecordGrid::showEvent(QShowEvent* event) {
 void TRecordGrid::Refresh() {
     if (!isVisible() || !model()) return;
     const TScrollBarHold holdRows(verticalScrollBar());
-    if (geometryDirty_) {
-        // Only the space below the rows shown so far is drawn again: rows are
-        // appended there; a grid that follows the newest row scrolls the pixels
-        // already drawn and draws just the rows that come into view.
-        updateGeometries();
+    if (geometryDirty_) updateGeometries();
+    // Only the space below the rows shown so far is drawn again: rows are
+    // appended there; a grid that follows the newest row scrolls the pixels
+    // already drawn and draws just the rows that come into view. The count is
+    // compared, not the layout's state: a key or click before this refresh may
+    // have laid the grid out for the new rows already.
+    const int rows = RowCount();
+    if (rows != shownRows_) {
         const qint64 end = qint64(shownRows_) * rowHeight_ - yOffset_;
-        const int rows = RowCount();
         const QRect area = viewport()->rect();
         if (rows < shownRows_)
             viewport()->update();
@@ -840,8 +842,12 @@ void SetupRecordGrid(TRecordGrid* grid, TRecordGridModel* model) {
     grid->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     TileRows(grid, cellFont);
 
-    QObject::connect(model->table(), &RecordTable::currentRowChanged, grid,
-                     &TRecordGrid::FollowRow);
+    RecordTable* table = model->table();
+    QObject::connect(table, &RecordTable::currentRowChanged, grid, &TRecordGrid::FollowRow);
+    // A table replaced by one whose current row has the same number sends no change
+    // of it, but the model's reset took the grid's current row away.
+    QObject::connect(table, &RecordTable::reset, grid,
+                     [grid, table] { grid->FollowRow(table->currentRow()); });
 }
 
 bool AskRecordNew(QWidget* parent) {

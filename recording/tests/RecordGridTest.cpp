@@ -227,6 +227,18 @@ void SetupReference(QTableView& reference, const TRecordGrid& grid, TRecordGridM
     });
 }
 
+// Pixels that differ between two pictures (-1: their sizes differ).
+int DifferingPixels(const QImage& a, const QImage& b) {
+    if (a.size() != b.size()) return -1;
+    const QImage ia = a.convertToFormat(QImage::Format_RGB32);
+    const QImage ib = b.convertToFormat(QImage::Format_RGB32);
+    int differing = 0;
+    for (int y = 0; y < ia.height(); ++y)
+        for (int x = 0; x < ia.width(); ++x)
+            differing += ia.pixel(x, y) != ib.pixel(x, y);
+    return differing;
+}
+
 // Pixels that differ between two views, each drawn with the keyboard focus when
 // `focus` is set (only one widget has it at a time).
 int DifferingPixels(QWidget& a, QWidget& b, bool focus) {
@@ -236,13 +248,7 @@ int DifferingPixels(QWidget& a, QWidget& b, bool focus) {
         return w.grab().toImage();
     };
     const QImage ia = shot(a);
-    const QImage ib = shot(b);
-    if (ia.size() != ib.size()) return -1;
-    int differing = 0;
-    for (int y = 0; y < ia.height(); ++y)
-        for (int x = 0; x < ia.width(); ++x)
-            differing += ia.pixel(x, y) != ib.pixel(x, y);
-    return differing;
+    return DifferingPixels(ia, shot(b));
 }
 
 // Rows enough for ten million records and one, made up as they are asked for.
@@ -391,14 +397,7 @@ TEST(RecordGridView, CachedCellsFollowThePixelRatioTheyAreDrawnAt) {
         drawnAt(*grid, ratio);
     }
     ASSERT_GT(grid->cachedCells(), 0);
-    const QImage ours = drawnAt(*grid, 2 * ratio);
-    const QImage theirs = drawnAt(*reference, 2 * ratio);
-    ASSERT_EQ(ours.size(), theirs.size());
-    int differing = 0;
-    for (int y = 0; y < ours.height(); ++y)
-        for (int x = 0; x < ours.width(); ++x)
-            differing += ours.pixel(x, y) != theirs.pixel(x, y);
-    EXPECT_EQ(differing, 0);
+    EXPECT_EQ(DifferingPixels(drawnAt(*grid, 2 * ratio), drawnAt(*reference, 2 * ratio)), 0);
 }
 
 TEST(RecordGridView, TenMillionRowsAndOneStayInPlace) {
@@ -457,6 +456,18 @@ TEST(RecordGridView, HiddenGridCatchesUpWhenShown) {
     EXPECT_EQ(grid.verticalScrollBar()->value(), grid.verticalScrollBar()->maximum());
 }
 
+namespace {
+
+// Pixels in which the window's screen differs from a full drawing of the grid.
+int ScreenDiffersFromDrawing(QWidget& window, TRecordGrid& grid) {
+    QTest::qWait(20); // the window's backing store is flushed
+    const QImage screen =
+        window.screen()->grabWindow(window.winId(), 0, 0, grid.width(), grid.height()).toImage();
+    return DifferingPixels(screen, grid.grab().toImage());
+}
+
+} // namespace
+
 // What the screen holds after the grid followed bursts of rows (old rows moved
 // up, only the new ones drawn) is what a full drawing of the grid gives: no row
 // left behind, doubled or drawn at its old place.
@@ -476,41 +487,10 @@ TEST(RecordGridView, ScreenMatchesAFullDrawingWhileFollowing) {
         for (int i = 0; i < burst; ++i, ++no)
             table.Append(Reading(no + 1, QString::number(no * 0.37, 'f', 3)));
         Settle();
-        QTest::qWait(20); // the window's backing store is flushed
-        const QImage screen = window.screen()
-                                  ->grabWindow(window.winId(), 0, 0, 320, 200)
-                                  .toImage()
-                                  .convertToFormat(QImage::Format_RGB32);
-        const QImage drawn = grid->grab().toImage().convertToFormat(QImage::Format_RGB32);
-        ASSERT_EQ(screen.size(), drawn.size());
-        int differing = 0;
-        for (int y = 0; y < drawn.height(); ++y)
-            for (int x = 0; x < drawn.width(); ++x)
-                differing += screen.pixel(x, y) != drawn.pixel(x, y);
-        EXPECT_EQ(differing, 0);
+        EXPECT_EQ(ScreenDiffersFromDrawing(window, *grid), 0);
     }
     EXPECT_EQ(grid->currentIndex().row(), no - 1);
 }
-
-namespace {
-
-// Pixels in which the window's screen differs from a full drawing of the grid.
-int ScreenDiffersFromDrawing(QWidget& window, TRecordGrid& grid) {
-    QTest::qWait(20); // the window's backing store is flushed
-    const QImage screen = window.screen()
-                              ->grabWindow(window.winId(), 0, 0, grid.width(), grid.height())
-                              .toImage()
-                              .convertToFormat(QImage::Format_RGB32);
-    const QImage drawn = grid.grab().toImage().convertToFormat(QImage::Format_RGB32);
-    if (screen.size() != drawn.size()) return -1;
-    int differing = 0;
-    for (int y = 0; y < drawn.height(); ++y)
-        for (int x = 0; x < drawn.width(); ++x)
-            differing += screen.pixel(x, y) != drawn.pixel(x, y);
-    return differing;
-}
-
-} // namespace
 
 // Rows that arrive together, and something the user does before the grid's
 // refresh takes them in: the screen then still shows every row.

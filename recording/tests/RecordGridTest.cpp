@@ -458,13 +458,34 @@ TEST(RecordGridView, HiddenGridCatchesUpWhenShown) {
 
 namespace {
 
-// Pixels in which the window's screen differs from a full drawing of the grid.
-int ScreenDiffersFromDrawing(QWidget& window, TRecordGrid& grid) {
-    QTest::qWait(20); // the window's backing store is flushed
-    const QImage screen =
-        window.screen()->grabWindow(window.winId(), 0, 0, grid.width(), grid.height()).toImage();
-    return DifferingPixels(screen, grid.grab().toImage());
-}
+// A record grid alone in a shown window, and the readings that arrive for it.
+struct ShownGrid {
+    RecordTable table;
+    TRecordGridModel model{&table};
+    QWidget window;
+    TRecordGrid* grid = new TRecordGrid(&window);
+    int rows = 0;
+
+    ShownGrid() {
+        grid->setGeometry(0, 0, 320, 200);
+        SetupRecordGrid(grid, &model);
+        window.resize(320, 200);
+        window.show();
+    }
+    // Readings that come in together (one batch of the serial line).
+    void Burst(int count) {
+        for (int i = 0; i < count; ++i, ++rows)
+            table.Append(Reading(rows + 1, QString::number(rows * 0.37, 'f', 3)));
+    }
+    // Pixels in which the window's screen differs from a full drawing of the grid.
+    int ScreenDiffersFromDrawing() {
+        QTest::qWait(20); // the window's backing store is flushed
+        const QImage screen = window.screen()
+                                  ->grabWindow(window.winId(), 0, 0, grid->width(), grid->height())
+                                  .toImage();
+        return DifferingPixels(screen, grid->grab().toImage());
+    }
+};
 
 } // namespace
 
@@ -472,24 +493,16 @@ int ScreenDiffersFromDrawing(QWidget& window, TRecordGrid& grid) {
 // up, only the new ones drawn) is what a full drawing of the grid gives: no row
 // left behind, doubled or drawn at its old place.
 TEST(RecordGridView, ScreenMatchesAFullDrawingWhileFollowing) {
-    RecordTable table;
-    TRecordGridModel model(&table);
-    QWidget window;
-    auto* grid = new TRecordGrid(&window);
-    grid->setGeometry(0, 0, 320, 200);
-    SetupRecordGrid(grid, &model);
-    window.resize(320, 200);
-    window.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-    int no = 0;
+    ShownGrid shown;
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&shown.window));
     for (const int burst : {3, 1, 7, 2, 15, 1, 30, 4}) {
-        SCOPED_TRACE("burst of " + std::to_string(burst) + " after row " + std::to_string(no));
-        for (int i = 0; i < burst; ++i, ++no)
-            table.Append(Reading(no + 1, QString::number(no * 0.37, 'f', 3)));
+        SCOPED_TRACE("burst of " + std::to_string(burst) + " after row " +
+                     std::to_string(shown.rows));
+        shown.Burst(burst);
         Settle();
-        EXPECT_EQ(ScreenDiffersFromDrawing(window, *grid), 0);
+        EXPECT_EQ(shown.ScreenDiffersFromDrawing(), 0);
     }
-    EXPECT_EQ(grid->currentIndex().row(), no - 1);
+    EXPECT_EQ(shown.grid->currentIndex().row(), shown.rows - 1);
 }
 
 // Rows that arrive together, and something the user does before the grid's
@@ -510,29 +523,17 @@ TEST(RecordGridView, ScreenMatchesAFullDrawingAfterUserActionBeforeRefresh) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        RecordTable table;
-        TRecordGridModel model(&table);
-        QWidget window;
-        auto* grid = new TRecordGrid(&window);
-        grid->setGeometry(0, 0, 320, 200);
-        SetupRecordGrid(grid, &model);
-        window.resize(320, 200);
-        window.show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-        int no = 0;
-        auto burst = [&](int n) {
-            for (int i = 0; i < n; ++i, ++no)
-                table.Append(Reading(no + 1, QString::number(no * 0.37, 'f', 3)));
-        };
-        grid->setFocus(); // the user works in the grid
-        burst(2);
+        ShownGrid shown;
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&shown.window));
+        shown.grid->setFocus(); // the user works in the grid
+        shown.Burst(2);
         Settle();
-        ASSERT_EQ(ScreenDiffersFromDrawing(window, *grid), 0);
-        burst(3); // several readings in one batch of the serial line
-        c.action(*grid);
+        ASSERT_EQ(shown.ScreenDiffersFromDrawing(), 0);
+        shown.Burst(3);
+        c.action(*shown.grid);
         Settle();
-        EXPECT_EQ(grid->currentIndex().row(), no - 1);
-        EXPECT_EQ(ScreenDiffersFromDrawing(window, *grid), 0)
+        EXPECT_EQ(shown.grid->currentIndex().row(), shown.rows - 1);
+        EXPECT_EQ(shown.ScreenDiffersFromDrawing(), 0)
             << "rows 3 and 4 of the burst are not drawn until the next reading comes";
     }
 }

@@ -206,13 +206,18 @@ int TChartView::ShownSeries() const {
 }
 
 void TChartView::BtNewClick(bool btFillChecked) {
+    NewWithSample(btFillChecked, QRandomGenerator::global()->bounded(1000));
+}
+
+void TChartView::NewWithSample(bool btFillChecked, double sample) {
+    // Every series is emptied before any gets the sample: a series given it while
+    // another still held the old points would follow their storage when the
+    // sample equals the first of them, and go on showing them all.
+    for (int i = 0; i < facility_->SeriesCount(); ++i)
+        facility_->Series(i).Clear();
     // One sample value for all series, so they keep sharing their storage.
-    const double sample = QRandomGenerator::global()->bounded(1000);
-    for (int i = 0; i < facility_->SeriesCount(); ++i) {
-        IChartSeries& series = facility_->Series(i);
-        series.Clear();
-        series.Add(0.0, sample);
-    }
+    for (int i = 0; i < facility_->SeriesCount(); ++i)
+        facility_->Series(i).Add(0.0, sample);
     comboBox1_->setCurrentIndex(0);
     ShowSeries(0);
     ShowSeries(SeriesForFill(btFillChecked));

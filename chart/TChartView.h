@@ -49,6 +49,8 @@ class TChartView : public QCustomPlot {
     // series is shown when BtFill is checked, else the line. The pager is not
     // told: its page, browsing state and the bottom axis stay.
     void BtNewClick(bool btFillChecked);
+    // New with the given sample value (BtNewClick draws it at random).
+    void NewWithSample(bool btFillChecked, double sample);
 
     // The brush behind the whole chart (the silver-to-white gradient).
     QBrush BackgroundBrush() const { return mBackgroundBrush; }

@@ -165,6 +165,23 @@ TEST(ChartViewNew, LeavesOneSamplePointPerSeriesAndThePagerAlone) {
     }
 }
 
+// A sample equal to the first old point (its value drawn at random, here given)
+// still leaves one point per series: the old points are not shown on.
+TEST(ChartViewNew, ASampleEqualToTheFirstOldPointLeavesOnlyThatPoint) {
+    TChartView view;
+    TChartControl pager(view.Facility(), 100);
+    for (int i = 0; i < 300; ++i)
+        pager.AddValue(i);
+    const QCPGraphData first = *view.graph(0)->data()->constBegin();
+    ASSERT_DOUBLE_EQ(first.key, 0);
+    view.NewWithSample(true, first.value);
+    for (int s = 0; s < 2; ++s) {
+        EXPECT_EQ(view.Facility().Series(s).Count(), 1);
+        EXPECT_EQ(view.graph(s)->data()->size(), 1);
+    }
+    EXPECT_EQ(view.graph(0)->data(), view.graph(1)->data());
+}
+
 // TbFdClick applied to the real chart: enlarged it draws at the enlarged
 // size, restored it is back exactly at its design place.
 TEST(ChartViewLayout, EnlargeThenRestoreReturnsToTheDesignPlace) {

@@ -1,6 +1,7 @@
 #include "files/SessionJournal.h"
 
 #include "files/TableFiles.h"
+#include "files/TableFilesCommon.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -38,18 +39,6 @@ QString SystemError(int error) {
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
-// Writes all bytes; the error number of a failure, else 0.
-int WriteAll(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return n < 0 ? errno : EIO;
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return 0;
-}
-
 const QRegularExpression& JournalName() {
     static const QRegularExpression re(
         QStringLiteral(R"(^journal-(\d+)-(\d{8}-\d{6})(?:-\d+)?\.txt$)"));
@@ -75,17 +64,24 @@ struct TSessionJournal::Writer {
     std::condition_variable done;
     QByteArray pending;      // lines handed over, not yet written
     QByteArray restartBytes; // the whole new content after a Restart()
+    // The offsets just after each line in pending and in restartBytes: a write
+    // that fails part-way leaves the file cut back to its last whole line.
+    std::vector<qsizetype> pendingEnds;
+    std::vector<qsizetype> restartEnds;
     bool restart = false;
     bool stop = false;
     bool discard = false; // stopping for a journal that is being deleted
     quint64 flushRequests = 0;
     quint64 flushesDone = 0;
     std::atomic<bool> failed{false};
-    QString error;                          // guarded by m
-    std::function<void(QString)> onFailure; // called on the writer thread
+    QString error; // guarded by m
+    // Counts the fresh starts written whole: a failure after one is a new one.
+    quint64 episode = 1;                             // guarded by m
+    std::function<void(QString, quint64)> onFailure; // called on the writer thread
 
     void Run() {
         auto lastSync = Clock::now();
+        qint64 size = 0; // of the file, up to its last whole line
         bool unsynced = false;
         bool broken = false; // the file is not being written until the next restart
         std::unique_lock lock(m);
@@ -99,6 +95,8 @@ struct TSessionJournal::Writer {
             const bool doRestart = std::exchange(restart, false);
             QByteArray head = std::exchange(restartBytes, QByteArray());
             QByteArray body = std::exchange(pending, QByteArray());
+            const std::vector<qsizetype> headEnds = std::exchange(restartEnds, {});
+            const std::vector<qsizetype> bodyEnds = std::exchange(pendingEnds, {});
             const quint64 flushTarget = flushRequests;
             const bool stopping = stop;
             lock.unlock();
@@ -106,14 +104,15 @@ struct TSessionJournal::Writer {
             int err = 0;
             if (doRestart) {
                 broken = false;
+                size = 0;
                 if (::ftruncate(fd, 0) != 0 || ::lseek(fd, 0, SEEK_SET) != 0)
                     err = errno;
                 else
-                    err = WriteAll(fd, head.constData(), static_cast<std::size_t>(head.size()));
+                    err = detail::AppendRowsToFile(fd, head, headEnds, size);
                 unsynced = true;
             }
             if (!err && !broken && !body.isEmpty()) {
-                err = WriteAll(fd, body.constData(), static_cast<std::size_t>(body.size()));
+                err = detail::AppendRowsToFile(fd, body, bodyEnds, size);
                 unsynced = true;
             }
             const bool syncDue =
@@ -129,9 +128,10 @@ struct TSessionJournal::Writer {
             if (err) {
                 failed = true;
                 error = SystemError(err);
-                if (onFailure) onFailure(error);
+                if (onFailure) onFailure(error, episode);
             } else if (doRestart) {
                 failed = false;
+                ++episode;
             }
             flushesDone = flushTarget;
             done.notify_all();
@@ -212,10 +212,15 @@ bool TSessionJournal::Start(const QDateTime& started) {
 
     writer_ = std::make_unique<Writer>();
     writer_->fd = fd;
+    reportedEpisode_.reset(); // a failure of this new file is told
     writer_->pending = TextHeaderLine();
-    writer_->onFailure = [this](const QString& reason) {
+    writer_->pendingEnds = {writer_->pending.size()};
+    writer_->onFailure = [this](const QString& reason, quint64 episode) {
         QMetaObject::invokeMethod(
-            this, [this, reason] { ReportFailure(QStringLiteral("%1: %2").arg(path_, reason)); },
+            this,
+            [this, reason, episode] {
+                ReportFailure(QStringLiteral("%1: %2").arg(path_, reason), episode);
+            },
             Qt::QueuedConnection);
     };
     writer_->thread = std::thread([w = writer_.get()] { w->Run(); });
@@ -230,6 +235,7 @@ void TSessionJournal::AppendRow(const RecordTable& table, int row) {
     {
         const std::lock_guard lock(writer_->m);
         writer_->pending.append(line);
+        writer_->pendingEnds.push_back(writer_->pending.size());
         wake = writer_->pending.size() >= kWakeBytes;
     }
     if (wake) writer_->wake.notify_one();
@@ -238,13 +244,18 @@ void TSessionJournal::AppendRow(const RecordTable& table, int row) {
 void TSessionJournal::Restart(const RecordTable& table, int firstRow) {
     if (!writer_ && !Start()) return;
     QByteArray bytes = TextHeaderLine();
-    for (int row = std::max(firstRow, 0); row < table.rowCount(); ++row)
+    std::vector<qsizetype> ends{bytes.size()};
+    for (int row = std::max(firstRow, 0); row < table.rowCount(); ++row) {
         AppendTextLine(bytes, table, row);
+        ends.push_back(bytes.size());
+    }
     {
         const std::lock_guard lock(writer_->m);
         writer_->restart = true;
         writer_->restartBytes = std::move(bytes);
+        writer_->restartEnds = std::move(ends);
         writer_->pending.clear();
+        writer_->pendingEnds.clear();
     }
     writer_->wake.notify_all();
 }
@@ -276,8 +287,11 @@ QString TSessionJournal::errorString() const {
     return writer_->error;
 }
 
-void TSessionJournal::ReportFailure(const QString& reason) {
-    if (std::exchange(reported_, true)) return;
+void TSessionJournal::ReportFailure(const QString& reason, quint64 episode) {
+    // Once per failure: a journal that failed, was then written whole again on a
+    // fresh start and fails once more is told of again.
+    if (reportedEpisode_ && *reportedEpisode_ >= episode) return;
+    reportedEpisode_ = episode;
     emit writeFailed(JournalFailedMessage(reason));
 }
 

@@ -27,6 +27,7 @@
 #include <QString>
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace orvex {
@@ -64,17 +65,19 @@ class TSessionJournal : public QObject {
     QString errorString() const;
 
   signals:
-    // The journal cannot be written: the message for the user (given once).
+    // The journal cannot be written: the message for the user, once for each
+    // failure (a fresh start written whole ends one).
     void writeFailed(const QString& message);
 
   private:
     struct Writer;
-    void ReportFailure(const QString& reason);
+    // `episode` counts the writer's fresh starts written whole (0: no writer).
+    void ReportFailure(const QString& reason, quint64 episode = 0);
 
     QString folder_;
     QString path_;
     std::unique_ptr<Writer> writer_;
-    bool reported_ = false;
+    std::optional<quint64> reportedEpisode_; // of the failure last told
 };
 
 // A journal left by a window that no longer runs.  While the object lives it

@@ -145,7 +145,7 @@ TEST(SessionJournal, AJournalLeftBehindIsFoundWhileARunningOneIsNot) {
     EXPECT_TRUE(QFile::exists(running.filePath()));
 }
 
-TEST(SessionJournal, AJournalThatCannotBeWrittenIsReportedOnce) {
+TEST(SessionJournal, AJournalThatCannotBeWrittenIsToldOncePerFailureAndKeepsWholeLines) {
     QTemporaryDir dir;
     // No folder can be made below a file.
     QFile blocker(dir.filePath(QStringLiteral("state")));
@@ -173,23 +173,36 @@ TEST(SessionJournal, AJournalThatCannotBeWrittenIsReportedOnce) {
     const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
     rlimit old{};
     ::getrlimit(RLIMIT_FSIZE, &old);
-    rlimit small = old;
-    small.rlim_cur = 200;
-    ::setrlimit(RLIMIT_FSIZE, &small);
-    Record(table, journal, 3, 40);
-    const bool flushed = journal.Flush();
+    const auto fillTheDisk = [&](int first, int last) {
+        rlimit small = old;
+        small.rlim_cur = 200;
+        ::setrlimit(RLIMIT_FSIZE, &small);
+        Record(table, journal, first, last);
+        const bool flushed = journal.Flush();
+        ::setrlimit(RLIMIT_FSIZE, &old);
+        return flushed;
+    };
+    EXPECT_FALSE(fillTheDisk(3, 40));
     Record(table, journal, 41, 80);
     journal.Flush();
-    ::setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, oldHandler);
-    EXPECT_FALSE(flushed);
     EXPECT_TRUE(journal.failed());
     QCoreApplication::processEvents();
     EXPECT_EQ(failed.count(), 1) << "told once, however many rows follow";
+    // The write that failed part-way left no half line for the next start to
+    // load as a reading: the file ends with the last line written whole.
+    const QByteArray cut = ReadFile(journal.filePath());
+    const QByteArray all = Lines(table, 0);
+    EXPECT_EQ(cut.toStdString(), all.left(all.left(200).lastIndexOf('\n') + 1).toStdString());
 
     // With room again, the next fresh start writes it whole.
     journal.Restart(table, 70);
     ASSERT_TRUE(journal.Flush());
     EXPECT_FALSE(journal.failed());
     EXPECT_EQ(ReadFile(journal.filePath()), Lines(table, 70));
+
+    // A disk that fills up again is a new failure, and it is told again.
+    EXPECT_FALSE(fillTheDisk(81, 120));
+    std::signal(SIGXFSZ, oldHandler);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(failed.count(), 2);
 }

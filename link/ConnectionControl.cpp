@@ -143,12 +143,14 @@ void TConnectionControl::ShowUsbState() {
 
 void TConnectionControl::USBConClick(bool down, bool IFOrvexTicked) {
     // The button has already taken its new state; the group releases COMCon.
+    // Every outcome is published, even one equal to the view shown before the
+    // click: a press that fails must release the button the click pressed.
     SetUSBConDown(down);
     if (!cable_) {
-        emit informRequested(kCableNotConnectedText);
         SetUSBConDown(false);
         ShowUsbState();
-        Publish();
+        Publish(true);
+        emit informRequested(kCableNotConnectedText);
         return;
     }
     // 1. The selected device stops reading; 2. the set-up report (on release too).
@@ -166,7 +168,7 @@ void TConnectionControl::USBConClick(bool down, bool IFOrvexTicked) {
             // permission on its node, so say so rather than nothing.
             if (down) {
                 ShowUsbState();
-                Publish();
+                Publish(true);
                 emit informRequested(HidPermissionMessage(device->pnpInfo().devicePath));
                 return;
             }
@@ -179,7 +181,7 @@ void TConnectionControl::USBConClick(bool down, bool IFOrvexTicked) {
     }
     // 5. and 6.
     ShowUsbState();
-    Publish();
+    Publish(true);
 }
 
 void TConnectionControl::SetFeatureClick() {

@@ -248,8 +248,8 @@ bool THidDeviceReadThread::Finished() const {
 
 void THidDeviceReadThread::Abandon() {
     device_ = nullptr;
+    abandoned_ = true;
     Terminate();
-    deleteLater();
 }
 
 void THidDeviceReadThread::WaitFor() {
@@ -296,6 +296,8 @@ void THidDeviceReadThread::Serve() {
         served_ = true;
     }
     cv_.notify_all();
+    // Deleted from the event loop that called this hand-over, once it is over.
+    if (abandoned_) deleteLater();
 }
 
 void THidDeviceReadThread::HandOver(Pending kind) {

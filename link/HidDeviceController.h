@@ -199,7 +199,9 @@ class THidDeviceReadThread : public QObject {
     // within this thread's own hand-over (see Abandon).
     void WaitFor();
     // Called from within this thread's own hand-over: the thread is told to
-    // end, calls no handler any more and is reaped once the hand-over returns.
+    // end, calls no handler any more and deletes itself once the hand-over
+    // returns (not before: the handler may still be running a message box's
+    // event loop, which would otherwise delete it under its own hand-over).
     void Abandon();
     bool Finished() const;
     bool InHandOver() const { return serving_; }
@@ -223,7 +225,8 @@ class THidDeviceReadThread : public QObject {
     // Reading thread: waits up to ms, or until told to end.
     void Pause(int ms);
 
-    THidDevice* device_; // user-interface thread only; nullptr once abandoned
+    THidDevice* device_;     // user-interface thread only; nullptr once abandoned
+    bool abandoned_ = false; // user-interface thread only
     std::shared_ptr<IHidPlatform> platform_;
     QString devicePath_;
     std::vector<std::uint8_t> buffer_;

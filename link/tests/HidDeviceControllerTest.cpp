@@ -7,7 +7,9 @@
 #include "link/tests/LinkTestSupport.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QThread>
+#include <QTimer>
 #include <QVariant>
 
 #include <gtest/gtest.h>
@@ -404,6 +406,29 @@ TEST_F(HidControllerTest, ReleasingTheDeviceFromItsOwnDataHandler) {
     EXPECT_EQ(platform->OpenHandles(QStringLiteral("/dev/hidraw0"), THidAccess::Read), 0);
     ASSERT_EQ(ctl->Count(), 2);
     EXPECT_FALSE(ctl->Device(0)->lent()) << "a fresh object took its place";
+}
+
+TEST_F(HidControllerTest, ReleasingTheDeviceWhileItsHandlerShowsAMessage) {
+    // The handler runs an event loop of its own, as a message box does, and the
+    // device is released meanwhile (a device list that changed): the window must
+    // not wait there for the reading thread, which waits for that handler.
+    auto ctl = Make();
+    THidDevicePtr d;
+    ASSERT_TRUE(ctl->LendDevice(0, d));
+    int calls = 0;
+    d->SetDataHandler([&](THidDevice*, std::uint8_t, const std::uint8_t*, std::uint16_t) {
+        ++calls;
+        QEventLoop messageBox;
+        QTimer::singleShot(20, &messageBox, [&] { d.reset(); });
+        QTimer::singleShot(150, &messageBox, &QEventLoop::quit);
+        messageBox.exec();
+    });
+    platform->PushReport(QStringLiteral("/dev/hidraw0"), {0x00, 1});
+    platform->PushReport(QStringLiteral("/dev/hidraw0"), {0x00, 2});
+    ASSERT_TRUE(WaitFor([&] { return d == nullptr; }));
+    WaitFor([] { return false; }, 300); // the message closes; the thread is reaped
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(platform->OpenHandles(QStringLiteral("/dev/hidraw0"), THidAccess::Read), 0);
 }
 
 TEST_F(HidControllerTest, AReadThatCannotStartIsReportedAndRetriedAfterThePause) {

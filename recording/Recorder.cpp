@@ -92,7 +92,7 @@ void TRecorder::ChooseLimitItem(int index) {
 
 QString RecordLimitNotice(std::int32_t limit) {
     return QStringLiteral(
-               "Recording has stopped: the record table holds %1 rows, its record limit. "
+               "Recording has stopped at the record limit of %1 rows. "
                "Readings go on being shown and judged, but they are not recorded.\n\nTo go "
                "on recording, save the table and choose \"New\" in the Record menu, or "
                "choose a larger limit (up to \"limitless\") in the Record menu.")

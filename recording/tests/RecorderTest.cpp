@@ -95,7 +95,7 @@ TEST_F(RecorderTest, ReachingTheLimitIsToldOncePerFilling) {
     EXPECT_EQ(notices(997), 0);
     EXPECT_EQ(table.rowCount(), 1000);
     EXPECT_EQ(notices(5), 1);
-    EXPECT_TRUE(RecordLimitNotice(1000).contains(QStringLiteral("holds 1000 rows")));
+    EXPECT_TRUE(RecordLimitNotice(1000).contains(QStringLiteral("record limit of 1000 rows")));
 }
 
 TEST_F(RecorderTest, LimitlessAdmitsTenMillionRows) {

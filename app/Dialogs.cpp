@@ -23,6 +23,16 @@ class TQtDialogs final : public IDialogs {
         box.setDefaultButton(QMessageBox::Yes);
         return box.exec() == QMessageBox::Yes;
     }
+    Answer AskYesNoCancel(QWidget* parent, const QString& text) override {
+        QMessageBox box(QMessageBox::Information, Caption(parent), text,
+                        QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, parent);
+        box.setDefaultButton(QMessageBox::Yes);
+        box.setEscapeButton(QMessageBox::Cancel);
+        const int pressed = box.exec();
+        return pressed == QMessageBox::Yes  ? Answer::Yes
+               : pressed == QMessageBox::No ? Answer::No
+                                            : Answer::Cancel;
+    }
     void Inform(QWidget* parent, const QString& text) override {
         QMessageBox box(QMessageBox::Information, Caption(parent), text, QMessageBox::Ok, parent);
         box.exec();

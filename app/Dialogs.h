@@ -28,6 +28,10 @@ class IDialogs {
     virtual ~IDialogs() = default;
     // Modal question with the information icon and the buttons Yes and No.
     virtual bool AskYesNo(QWidget* parent, const QString& text) = 0;
+    // The same with a third button, Cancel, which is also the answer when the box
+    // is dismissed (Escape, its close box): for a question whose No cannot be undone.
+    enum class Answer { Yes, No, Cancel };
+    virtual Answer AskYesNoCancel(QWidget* parent, const QString& text) = 0;
     // Modal information message with an OK button.
     virtual void Inform(QWidget* parent, const QString& text) = 0;
     // Modal error message with an OK button (caption "Error" unless given).

@@ -43,7 +43,11 @@ void TFCOMM::OfferStaleJournals() {
             stale.Discard(); // nothing was recorded
             continue;
         }
-        if (!dialogs_->AskYesNo(this, stale.OfferText())) {
+        const IDialogs::Answer answer = dialogs_->AskYesNoCancel(this, stale.OfferText());
+        // Cancel, or a box closed without an answer: the journal stays and is
+        // offered again at the next start.
+        if (answer == IDialogs::Answer::Cancel) continue;
+        if (answer == IDialogs::Answer::No) {
             stale.Discard();
             continue;
         }

@@ -410,7 +410,9 @@ QString TStaleJournal::OfferText() const {
                       .arg(pid_);
     return QStringLiteral("A session of this program that did not end normally%1 left %2 "
                           "recorded %3 that no saved file holds%4.\n\nLoad them into the record "
-                          "table?\n\"Yes\" loads them; \"No\" discards them.")
+                          "table?\n\"Yes\" loads them; \"No\" discards them; \"Cancel\" keeps them "
+                          "to be offered "
+                          "again at the next start.")
         .arg(session)
         .arg(rows_)
         .arg(rows_ == 1 ? QStringLiteral("row") : QStringLiteral("rows"))

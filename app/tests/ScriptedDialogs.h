@@ -14,6 +14,7 @@ namespace orvex::testing {
 class ScriptedDialogs : public IDialogs {
   public:
     std::deque<bool> answers;
+    std::deque<Answer> threeWayAnswers;
     std::deque<QString> fileNames;
     QStringList questions, informations, errors, errorCaptions;
     QList<FileDialogRequest> fileRequests;
@@ -27,6 +28,14 @@ class ScriptedDialogs : public IDialogs {
         if (answers.empty()) return false;
         const bool a = answers.front();
         answers.pop_front();
+        return a;
+    }
+    // Answered from `threeWayAnswers` while it holds any, else from `answers`.
+    Answer AskYesNoCancel(QWidget* parent, const QString& text) override {
+        if (threeWayAnswers.empty()) return AskYesNo(parent, text) ? Answer::Yes : Answer::No;
+        questions << text;
+        const Answer a = threeWayAnswers.front();
+        threeWayAnswers.pop_front();
         return a;
     }
     void Inform(QWidget*, const QString& text) override { informations << text; }

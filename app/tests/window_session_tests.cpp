@@ -23,6 +23,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <memory>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -216,16 +217,19 @@ TEST_F(Session, TheJournalHoldsWhatNoSavedFileHolds) {
 }
 
 TEST(SessionJournalOffer, AJournalLeftBehindIsOfferedLoadedOrDiscarded) {
+    using Answer = IDialogs::Answer;
     const struct {
         const char* name;
         int rows;
-        std::deque<bool> answers;
+        Answer answer;
         int questions;
         int loaded;
+        bool kept; // the journal left behind stays for the next start
     } cases[] = {
-        {"loaded", 3, {true}, 1, 3},
-        {"discarded", 3, {false}, 1, 0},
-        {"nothing recorded", 0, {true}, 0, 0},
+        {"loaded", 3, Answer::Yes, 1, 3, false},
+        {"discarded", 3, Answer::No, 1, 0, false},
+        {"dismissed", 3, Answer::Cancel, 1, 0, true},
+        {"nothing recorded", 0, Answer::Yes, 0, 0, false},
     };
     for (const auto& c : cases) {
         QTemporaryDir dir;
@@ -248,11 +252,11 @@ TEST(SessionJournalOffer, AJournalLeftBehindIsOfferedLoadedOrDiscarded) {
         } // ended without removing it, as a killed window
 
         ScriptedDialogs dialogs;
-        dialogs.answers = c.answers;
+        dialogs.threeWayAnswers = {c.answer};
         WindowOptions options;
         options.dialogs = &dialogs;
         options.journalFolder = dir.path();
-        TFCOMM w(options);
+        auto w = std::make_unique<TFCOMM>(options);
         ASSERT_EQ(dialogs.questions.size(), c.questions) << c.name;
         if (c.questions) {
             EXPECT_TRUE(dialogs.questions[0].contains(
@@ -260,15 +264,28 @@ TEST(SessionJournalOffer, AJournalLeftBehindIsOfferedLoadedOrDiscarded) {
                                "08:00:01 to 08:00:03")))
                 << dialogs.questions[0].toStdString();
         }
-        EXPECT_EQ(w.state().recording.cds1.rowCount(), c.loaded) << c.name;
-        EXPECT_FALSE(QFile::exists(left)) << c.name << ": loaded or discarded, it goes";
-        EXPECT_EQ(Journals(dir.path()), QStringList{QFileInfo(w.Journal().filePath()).fileName()});
+        EXPECT_EQ(w->state().recording.cds1.rowCount(), c.loaded) << c.name;
+        EXPECT_EQ(QFile::exists(left), c.kept) << c.name;
+        QStringList journals{QFileInfo(w->Journal().filePath()).fileName()};
+        if (c.kept) journals << QFileInfo(left).fileName();
+        journals.sort();
+        EXPECT_EQ(Journals(dir.path()), journals) << c.name;
         // The rows loaded back are journalled again at once.
-        w.Journal().Flush();
-        QFile mine(w.Journal().filePath());
+        w->Journal().Flush();
+        QFile mine(w->Journal().filePath());
         ASSERT_TRUE(mine.open(QIODevice::ReadOnly));
-        EXPECT_EQ(mine.readAll(), TableTextBytes(w.state().recording.cds1)) << c.name;
+        EXPECT_EQ(mine.readAll(), TableTextBytes(w->state().recording.cds1)) << c.name;
         EXPECT_TRUE(dialogs.errors.isEmpty()) << c.name;
+        if (!c.kept) continue;
+        // The next start offers it again, with the same rows.
+        w.reset();
+        ScriptedDialogs again;
+        again.threeWayAnswers = {Answer::Yes};
+        options.dialogs = &again;
+        TFCOMM next(options);
+        ASSERT_EQ(again.questions.size(), 1) << c.name;
+        EXPECT_EQ(next.state().recording.cds1.rowCount(), c.rows) << c.name;
+        EXPECT_FALSE(QFile::exists(left)) << c.name;
     }
 }
 

@@ -21,6 +21,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -1034,6 +1035,11 @@ void TFCOMM::BtSaveClick() {
     const QString chosen = dialogs_->AskSaveFileName(this, request);
     if (chosen.isEmpty()) return;
     const QString fileName = BitmapFileName(chosen);
+    // The dialog asked about the name as typed; the picture goes under another.
+    if (fileName != chosen && QFileInfo::exists(fileName) &&
+        !dialogs_->AskYesNo(
+            this, QStringLiteral("%1 already exists.\nDo you want to replace it?").arg(fileName)))
+        return;
     QString error;
     if (!Chtshow->SaveBitmap(fileName, &error)) {
         ShowHandlerError(error);

@@ -248,6 +248,26 @@ TEST_F(Recording, SavingTheChartWritesABitmapWithTheBmpEnding) {
     EXPECT_TRUE(dialogs.errors[0].startsWith(QStringLiteral("Cannot create file \"")))
         << dialogs.errors[0].toStdString();
     EXPECT_EQ(dialogs.informations.size(), 1) << "no success message after a failure";
+
+    // Another name typed ends up as the existing picture's name: asked again.
+    QFile other(dir.filePath(QStringLiteral("chart.bmp")));
+    const auto picture = [&] {
+        QFile f(written);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    };
+    ASSERT_TRUE(other.open(QIODevice::WriteOnly));
+    other.write("kept");
+    other.close();
+    const qsizetype asked = dialogs.questions.size();
+    for (const bool replace : {false, true}) {
+        dialogs.fileNames = {dir.filePath(QStringLiteral("chart.v2"))};
+        dialogs.answers = {replace};
+        w->control<QToolButton>(QStringLiteral("BtSave"))->click();
+        ASSERT_EQ(dialogs.questions.size(), asked + (replace ? 2 : 1));
+        EXPECT_TRUE(
+            dialogs.questions.last().startsWith(written + QStringLiteral(" already exists")));
+        EXPECT_EQ(picture() == "kept", !replace);
+    }
 }
 
 TEST_F(Recording, AnAlarmLimitThatIsNotANumberIsReportedAndKept) {

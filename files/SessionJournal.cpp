@@ -102,6 +102,7 @@ struct TSessionJournal::Writer {
             lock.unlock();
 
             int err = 0;
+            bool freshStart = false; // a restart written whole: a failure after it is new
             if (doRestart) {
                 broken = false;
                 size = 0;
@@ -109,6 +110,7 @@ struct TSessionJournal::Writer {
                     err = errno;
                 else
                     err = detail::AppendRowsToFile(fd, head, headEnds, size);
+                freshStart = !err;
                 unsynced = true;
             }
             if (!err && !broken && !body.isEmpty()) {
@@ -125,13 +127,13 @@ struct TSessionJournal::Writer {
             if (err) broken = true;
 
             lock.lock();
+            if (freshStart) ++episode;
             if (err) {
                 failed = true;
                 error = SystemError(err);
                 if (onFailure) onFailure(error, episode);
             } else if (doRestart) {
                 failed = false;
-                ++episode;
             }
             flushesDone = flushTarget;
             done.notify_all();
@@ -410,9 +412,8 @@ QString TStaleJournal::OfferText() const {
                       .arg(pid_);
     return QStringLiteral("A session of this program that did not end normally%1 left %2 "
                           "recorded %3 that no saved file holds%4.\n\nLoad them into the record "
-                          "table?\n\"Yes\" loads them; \"No\" discards them; \"Cancel\" keeps them "
-                          "to be offered "
-                          "again at the next start.")
+                          "table?\n\"Yes\" loads them; \"No\" discards them; "
+                          "\"Cancel\" keeps them to be offered again at the next start.")
         .arg(session)
         .arg(rows_)
         .arg(rows_ == 1 ? QStringLiteral("row") : QStringLiteral("rows"))

@@ -17,8 +17,9 @@
 //   as it runs.  A journal whose lock can be taken belongs to a window that no
 //   longer runs: TStaleJournal finds those and offers them back.
 // - Failures: a journal that cannot be created or written (disk full, read-only
-//   home) emits writeFailed() once; recording goes on.  A later Restart() tries
-//   the file again.
+//   home) emits writeFailed() once per failure; recording goes on.  A write
+//   that fails part-way cuts the file back to its last whole line.  A later
+//   Restart() tries the file again; one that writes it whole ends the failure.
 
 #include "recording/RecordTable.h"
 
@@ -98,7 +99,8 @@ class TStaleJournal {
     QString firstTime() const { return firstTime_; }
     QString lastTime() const { return lastTime_; }
 
-    // The question that offers the rows back ("Yes" loads them, "No" discards them).
+    // The question that offers the rows back ("Yes" loads them, "No" discards them,
+    // "Cancel" keeps them for the next start).
     QString OfferText() const;
     // Deletes the journal.
     bool Discard();
@@ -117,7 +119,7 @@ class TStaleJournal {
     QString firstTime_, lastTime_;
 };
 
-// The message shown once when the journal cannot be written.
+// The message shown each time the journal fails to be written.
 QString JournalFailedMessage(const QString& reason);
 
 } // namespace orvex

@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <functional>
 #include <sys/resource.h>
 
 using namespace orvex;
@@ -173,16 +174,17 @@ TEST(SessionJournal, AJournalThatCannotBeWrittenIsToldOncePerFailureAndKeepsWhol
     const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
     rlimit old{};
     ::getrlimit(RLIMIT_FSIZE, &old);
-    const auto fillTheDisk = [&](int first, int last) {
+    // Runs `action` and flushes with the file limited to 200 bytes.
+    const auto withFullDisk = [&](const std::function<void()>& action) {
         rlimit small = old;
         small.rlim_cur = 200;
         ::setrlimit(RLIMIT_FSIZE, &small);
-        Record(table, journal, first, last);
+        action();
         const bool flushed = journal.Flush();
         ::setrlimit(RLIMIT_FSIZE, &old);
         return flushed;
     };
-    EXPECT_FALSE(fillTheDisk(3, 40));
+    EXPECT_FALSE(withFullDisk([&] { Record(table, journal, 3, 40); }));
     Record(table, journal, 41, 80);
     journal.Flush();
     EXPECT_TRUE(journal.failed());
@@ -193,6 +195,10 @@ TEST(SessionJournal, AJournalThatCannotBeWrittenIsToldOncePerFailureAndKeepsWhol
     const QByteArray cut = ReadFile(journal.filePath());
     const QByteArray all = Lines(table, 0);
     EXPECT_EQ(cut.toStdString(), all.left(all.left(200).lastIndexOf('\n') + 1).toStdString());
+    // A fresh start (a save) that does not fit either is the same failure.
+    EXPECT_FALSE(withFullDisk([&] { journal.Restart(table, 0); }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(failed.count(), 1);
 
     // With room again, the next fresh start writes it whole.
     journal.Restart(table, 70);
@@ -201,8 +207,15 @@ TEST(SessionJournal, AJournalThatCannotBeWrittenIsToldOncePerFailureAndKeepsWhol
     EXPECT_EQ(ReadFile(journal.filePath()), Lines(table, 70));
 
     // A disk that fills up again is a new failure, and it is told again.
-    EXPECT_FALSE(fillTheDisk(81, 120));
-    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_FALSE(withFullDisk([&] { Record(table, journal, 81, 120); }));
     QCoreApplication::processEvents();
     EXPECT_EQ(failed.count(), 2);
+    // So is one right after a fresh start that fitted, written in the same go.
+    EXPECT_FALSE(withFullDisk([&] {
+        journal.Restart(table, table.rowCount() - 2);
+        Record(table, journal, 121, 160);
+    }));
+    std::signal(SIGXFSZ, oldHandler);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(failed.count(), 3);
 }

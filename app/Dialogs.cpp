@@ -17,10 +17,10 @@ QString Caption(QWidget* parent) {
 
 class TQtDialogs final : public IDialogs {
   public:
-    bool AskYesNo(QWidget* parent, const QString& text) override {
+    bool AskYesNo(QWidget* parent, const QString& text, bool noByDefault) override {
         QMessageBox box(QMessageBox::Information, Caption(parent), text,
                         QMessageBox::Yes | QMessageBox::No, parent);
-        box.setDefaultButton(QMessageBox::Yes);
+        box.setDefaultButton(noByDefault ? QMessageBox::No : QMessageBox::Yes);
         return box.exec() == QMessageBox::Yes;
     }
     Answer AskYesNoCancel(QWidget* parent, const QString& text) override {

@@ -26,8 +26,9 @@ struct FileDialogRequest {
 class IDialogs {
   public:
     virtual ~IDialogs() = default;
-    // Modal question with the information icon and the buttons Yes and No.
-    virtual bool AskYesNo(QWidget* parent, const QString& text) = 0;
+    // Modal question with the information icon and the buttons Yes and No; Yes is
+    // the default button unless `noByDefault` (Enter then keeps what would be lost).
+    virtual bool AskYesNo(QWidget* parent, const QString& text, bool noByDefault = false) = 0;
     // The same with a third button, Cancel, which is also the answer when the box
     // is dismissed (Escape, its close box): for a question whose No cannot be undone.
     enum class Answer { Yes, No, Cancel };

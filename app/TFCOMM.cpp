@@ -1038,7 +1038,8 @@ void TFCOMM::BtSaveClick() {
     // The dialog asked about the name as typed; the picture goes under another.
     if (fileName != chosen && QFileInfo::exists(fileName) &&
         !dialogs_->AskYesNo(
-            this, QStringLiteral("%1 already exists.\nDo you want to replace it?").arg(fileName)))
+            this, QStringLiteral("%1 already exists.\nDo you want to replace it?").arg(fileName),
+            true))
         return;
     QString error;
     if (!Chtshow->SaveBitmap(fileName, &error)) {

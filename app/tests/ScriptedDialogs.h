@@ -17,14 +17,16 @@ class ScriptedDialogs : public IDialogs {
     std::deque<Answer> threeWayAnswers;
     std::deque<QString> fileNames;
     QStringList questions, informations, errors, errorCaptions;
+    QList<bool> questionsNoByDefault; // for each question, whether No was its default
     QList<FileDialogRequest> fileRequests;
     // Print dialogs: each answer sets up the printer and says whether to print
     // (cancelled when none is left); the page counts asked about are kept.
     std::deque<std::function<bool(QPrinter&)>> printers;
     QList<int> printDialogPages;
 
-    bool AskYesNo(QWidget*, const QString& text) override {
+    bool AskYesNo(QWidget*, const QString& text, bool noByDefault = false) override {
         questions << text;
+        questionsNoByDefault << noByDefault;
         if (answers.empty()) return false;
         const bool a = answers.front();
         answers.pop_front();
@@ -34,6 +36,7 @@ class ScriptedDialogs : public IDialogs {
     Answer AskYesNoCancel(QWidget* parent, const QString& text) override {
         if (threeWayAnswers.empty()) return AskYesNo(parent, text) ? Answer::Yes : Answer::No;
         questions << text;
+        questionsNoByDefault << false;
         const Answer a = threeWayAnswers.front();
         threeWayAnswers.pop_front();
         return a;

@@ -249,15 +249,17 @@ TEST_F(Recording, SavingTheChartWritesABitmapWithTheBmpEnding) {
         << dialogs.errors[0].toStdString();
     EXPECT_EQ(dialogs.informations.size(), 1) << "no success message after a failure";
 
-    // Another name typed ends up as the existing picture's name: asked again.
-    QFile other(dir.filePath(QStringLiteral("chart.bmp")));
+    // Another name typed ends up as the existing picture's name: asked again,
+    // with No as the default answer, as the file dialog's own question has.
+    {
+        QFile existing(written);
+        ASSERT_TRUE(existing.open(QIODevice::WriteOnly));
+        existing.write("kept");
+    }
     const auto picture = [&] {
         QFile f(written);
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     };
-    ASSERT_TRUE(other.open(QIODevice::WriteOnly));
-    other.write("kept");
-    other.close();
     const qsizetype asked = dialogs.questions.size();
     for (const bool replace : {false, true}) {
         dialogs.fileNames = {dir.filePath(QStringLiteral("chart.v2"))};
@@ -266,6 +268,7 @@ TEST_F(Recording, SavingTheChartWritesABitmapWithTheBmpEnding) {
         ASSERT_EQ(dialogs.questions.size(), asked + (replace ? 2 : 1));
         EXPECT_TRUE(
             dialogs.questions.last().startsWith(written + QStringLiteral(" already exists")));
+        EXPECT_TRUE(dialogs.questionsNoByDefault.last());
         EXPECT_EQ(picture() == "kept", !replace);
     }
 }

@@ -147,10 +147,10 @@ void TConnectionControl::USBConClick(bool down, bool IFOrvexTicked) {
     // click: a press that fails must release the button the click pressed.
     SetUSBConDown(down);
     if (!cable_) {
+        emit informRequested(kCableNotConnectedText);
         SetUSBConDown(false);
         ShowUsbState();
         Publish(true);
-        emit informRequested(kCableNotConnectedText);
         return;
     }
     // 1. The selected device stops reading; 2. the set-up report (on release too).

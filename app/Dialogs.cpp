@@ -15,20 +15,26 @@ QString Caption(QWidget* parent) {
     return parent ? parent->window()->windowTitle() : QApplication::applicationName();
 }
 
+// A modal question with the information icon; the button pressed.
+int Ask(QWidget* parent, const QString& text, QMessageBox::StandardButtons buttons,
+        QMessageBox::StandardButton defaultButton) {
+    QMessageBox box(QMessageBox::Information, Caption(parent), text, buttons, parent);
+    box.setDefaultButton(defaultButton);
+    // Escape and the close button: Cancel where there is one, else No.
+    if (buttons & QMessageBox::Cancel) box.setEscapeButton(QMessageBox::Cancel);
+    return box.exec();
+}
+
 class TQtDialogs final : public IDialogs {
   public:
     bool AskYesNo(QWidget* parent, const QString& text, bool noByDefault) override {
-        QMessageBox box(QMessageBox::Information, Caption(parent), text,
-                        QMessageBox::Yes | QMessageBox::No, parent);
-        box.setDefaultButton(noByDefault ? QMessageBox::No : QMessageBox::Yes);
-        return box.exec() == QMessageBox::Yes;
+        return Ask(parent, text, QMessageBox::Yes | QMessageBox::No,
+                   noByDefault ? QMessageBox::No : QMessageBox::Yes) == QMessageBox::Yes;
     }
     Answer AskYesNoCancel(QWidget* parent, const QString& text) override {
-        QMessageBox box(QMessageBox::Information, Caption(parent), text,
-                        QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, parent);
-        box.setDefaultButton(QMessageBox::Yes);
-        box.setEscapeButton(QMessageBox::Cancel);
-        const int pressed = box.exec();
+        const int pressed =
+            Ask(parent, text, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel,
+                QMessageBox::Yes);
         return pressed == QMessageBox::Yes  ? Answer::Yes
                : pressed == QMessageBox::No ? Answer::No
                                             : Answer::Cancel;

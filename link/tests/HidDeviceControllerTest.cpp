@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <functional>
 #include <stdexcept>
 
 using namespace orvex;
@@ -56,6 +57,25 @@ class HidControllerTest : public ::testing::Test {
                 got.push_back({id, std::vector<std::uint8_t>(data, data + size)});
             });
         return d;
+    }
+    // Lends device 0 with a data handler that runs `handle` (which releases the
+    // device it is given, sooner or later), sends two reports, waits until the
+    // device is given back and `settleMs` more: the handler's calls.
+    int CallsWhenReleasedByItsHandler(THidDeviceController& ctl,
+                                      const std::function<void(THidDevicePtr&)>& handle,
+                                      int settleMs) {
+        THidDevicePtr d;
+        EXPECT_TRUE(ctl.LendDevice(0, d));
+        int calls = 0;
+        d->SetDataHandler([&](THidDevice*, std::uint8_t, const std::uint8_t*, std::uint16_t) {
+            ++calls;
+            handle(d);
+        });
+        platform->PushReport(QStringLiteral("/dev/hidraw0"), {0x00, 1});
+        platform->PushReport(QStringLiteral("/dev/hidraw0"), {0x00, 2});
+        EXPECT_TRUE(WaitFor([&] { return d == nullptr; }));
+        WaitFor([] { return false; }, settleMs);
+        return calls;
     }
 
     std::shared_ptr<TMemoryHidPlatform> platform = std::make_shared<TMemoryHidPlatform>();
@@ -391,17 +411,9 @@ TEST_F(HidControllerTest, AHandlerThatThrowsLeavesTheThreadReading) {
 // for that very hand-over.
 TEST_F(HidControllerTest, ReleasingTheDeviceFromItsOwnDataHandler) {
     auto ctl = Make();
-    THidDevicePtr d;
-    ASSERT_TRUE(ctl->LendDevice(0, d));
-    int calls = 0;
-    d->SetDataHandler([&](THidDevice*, std::uint8_t, const std::uint8_t*, std::uint16_t) {
-        ++calls;
-        d.reset();
-    });
-    platform->PushReport(QStringLiteral("/dev/hidraw0"), {0x00, 1});
-    platform->PushReport(QStringLiteral("/dev/hidraw0"), {0x00, 2});
-    ASSERT_TRUE(WaitFor([&] { return d == nullptr; }));
-    WaitFor([] { return false; }, 100); // the abandoned thread is reaped
+    // 100 ms more: the abandoned thread is reaped.
+    const int calls = CallsWhenReleasedByItsHandler(
+        *ctl, [](THidDevicePtr& d) { d.reset(); }, 100);
     EXPECT_EQ(calls, 1);
     EXPECT_EQ(platform->OpenHandles(QStringLiteral("/dev/hidraw0"), THidAccess::Read), 0);
     ASSERT_EQ(ctl->Count(), 2);
@@ -415,20 +427,14 @@ TEST_F(HidControllerTest, ReleasingTheDeviceWhileItsHandlerShowsAMessage) {
     // fault shows as this test hanging; a thread object never deleted afterwards
     // shows as a leak in the sanitizer run.
     auto ctl = Make();
-    THidDevicePtr d;
-    ASSERT_TRUE(ctl->LendDevice(0, d));
-    int calls = 0;
-    d->SetDataHandler([&](THidDevice*, std::uint8_t, const std::uint8_t*, std::uint16_t) {
-        ++calls;
+    const auto showMessage = [](THidDevicePtr& d) {
         QEventLoop messageBox;
         QTimer::singleShot(20, &messageBox, [&] { d.reset(); });
         QTimer::singleShot(150, &messageBox, &QEventLoop::quit);
         messageBox.exec();
-    });
-    platform->PushReport(QStringLiteral("/dev/hidraw0"), {0x00, 1});
-    platform->PushReport(QStringLiteral("/dev/hidraw0"), {0x00, 2});
-    ASSERT_TRUE(WaitFor([&] { return d == nullptr; }));
-    WaitFor([] { return false; }, 300); // the message closes; the thread is reaped
+    };
+    // 300 ms more: the message closes; the thread is reaped.
+    const int calls = CallsWhenReleasedByItsHandler(*ctl, showMessage, 300);
     EXPECT_EQ(calls, 1);
     EXPECT_EQ(platform->OpenHandles(QStringLiteral("/dev/hidraw0"), THidAccess::Read), 0);
 }

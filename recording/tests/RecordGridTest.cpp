@@ -542,23 +542,18 @@ TEST(RecordGridView, ScreenMatchesAFullDrawingAfterUserActionBeforeRefresh) {
 // one row loaded again: the load positions on the first row, as before) is still
 // shown with that row current and selected.
 TEST(RecordGridView, ReplacedTableKeepsItsCurrentRowShown) {
-    RecordTable table;
-    TRecordGridModel model(&table);
-    TRecordGrid grid;
-    SetupRecordGrid(&grid, &model);
-    grid.resize(320, 200);
-    grid.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&grid));
-    table.Append(Reading(1, "1.5"));
+    ShownGrid shown;
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&shown.window));
+    shown.table.Append(Reading(1, "1.5"));
     Settle();
-    ASSERT_EQ(grid.currentIndex().row(), 0);
+    ASSERT_EQ(shown.grid->currentIndex().row(), 0);
 
     RecordTable loaded;
     loaded.Append(Reading(1, "2.5"));
-    table.ReplaceWith(loaded);
-    table.setCurrentRow(0);
+    shown.table.ReplaceWith(loaded);
+    shown.table.setCurrentRow(0);
     Settle();
-    ASSERT_EQ(table.currentRow(), 0);
-    EXPECT_EQ(grid.currentIndex().row(), 0) << "the table's current row is not the grid's";
-    EXPECT_TRUE(grid.selectionModel()->isRowSelected(0, {}));
+    ASSERT_EQ(shown.table.currentRow(), 0);
+    EXPECT_EQ(shown.grid->currentIndex().row(), 0) << "the table's current row is not the grid's";
+    EXPECT_TRUE(shown.grid->selectionModel()->isRowSelected(0, {}));
 }

@@ -472,6 +472,11 @@ TEST_F(HidControllerTest, UnplugWhileReadingReportsTheFailureUntilReleased) {
     ASSERT_TRUE(d->SetReadPause(10));
     std::vector<std::uint32_t> errors;
     d->SetDataErrorHandler([&](THidDevice*, std::uint32_t e) { errors.push_back(e); });
+    // Unplugged while reading: once the thread has opened the device (removed
+    // before that, the open fails instead, with another error).
+    ASSERT_TRUE(WaitFor([&] {
+        return platform->OpenHandles(QStringLiteral("/dev/hidraw0"), THidAccess::Read) == 1;
+    }));
     platform->RemoveDevice(QStringLiteral("/dev/hidraw0"));
     platform->NotifyChange();
     EXPECT_FALSE(d->pluggedIn());

@@ -149,8 +149,13 @@ QcpAxis::QcpAxis(QcpChartFacility& owner, QCPAxis* axis, bool keyAxis)
 void QcpAxis::Apply(double min, double max) {
     min_ = min;
     max_ = max;
-    // QCustomPlot ignores an empty range; the limits above stay the truth.
-    axis_->setRange(min, max);
+    // The limits above stay the truth. QCustomPlot ignores a range of no width
+    // (a page of one point, equal limits typed in): it is drawn one unit wide
+    // around that place instead.
+    if (max - min > 0)
+        axis_->setRange(min, max);
+    else
+        axis_->setRange(min - 0.5, max + 0.5);
     owner_.QueueReplot();
 }
 

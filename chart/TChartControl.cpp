@@ -57,6 +57,10 @@ void TChartControl::AddValue(double value) {
         series.Add(static_cast<double>(series.Count()), value);
     }
     RecomputePageCount();
+    // Next after the points were cleared went on from the old page count to a
+    // page the new points have not reached: the view could neither show them nor
+    // go to them (Next and Last stop at that page). Back to following.
+    if (Browsing && Page > PageCount) Browsing = false;
     if (!Browsing) {
         Chart.BottomAxis().Scroll(PageSize);
         Page = PageCount;

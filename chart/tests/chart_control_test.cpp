@@ -224,6 +224,35 @@ TEST_F(PagerTest, ClearPointsKeepsPageCountUntilTheNextValue) {
     pager.AddValue(3);
     EXPECT_EQ(pager.GetPageCount(), 1);
     EXPECT_DOUBLE_EQ(view.graph(0)->data()->at(0)->key, 0);
+    // The page that Next went to holds no points: the new point brings the pager
+    // back to its last page, and the view follows the newest points from there.
+    EXPECT_EQ(pager.GetPage(), 1);
+    EXPECT_FALSE(pager.IsBrowsing());
+    Feed(150); // 151 points: two pages
+    EXPECT_EQ(pager.GetPage(), 2);
+    EXPECT_EQ(pager.GetPageCount(), 2);
+    EXPECT_FALSE(pager.IsBrowsing());
+    ExpectAxis(101, 200);
+}
+
+// A page of one point spans one X: the drawn axis still moves to it (the plot
+// ignores a range of no width) and holds the point.
+TEST_F(PagerTest, PageSizeOneStillMovesTheDrawnAxis) {
+    Feed(350);
+    ASSERT_TRUE(pager.SetPageSize(1));
+    pager.AddValue(1); // X = 350
+    EXPECT_DOUBLE_EQ(Bottom().Minimum(), 350);
+    EXPECT_DOUBLE_EQ(Bottom().Maximum(), 350);
+    const QCPRange drawn = view.xAxis->range();
+    EXPECT_LT(drawn.lower, 350);
+    EXPECT_GT(drawn.upper, 350);
+    EXPECT_LE(drawn.size(), 2.0);
+
+    pager.FirstPage(); // 351 pages back by one: the first point, X = 0
+    EXPECT_DOUBLE_EQ(Bottom().Minimum(), 0);
+    EXPECT_LT(view.xAxis->range().lower, 0);
+    EXPECT_GT(view.xAxis->range().upper, 0);
+    EXPECT_LE(view.xAxis->range().size(), 2.0);
 }
 
 TEST_F(PagerTest, AxisLimitThatIsAlreadySetDoesNotTouchTheAxis) {

@@ -115,25 +115,30 @@ int TReportPageView::currentPage() const {
     const double top = verticalScrollBar()->value();
     const double height = viewport()->height();
     const double p = pitch();
+    auto shown = [&](int page) {
+        const double pageTop = kGap + page * p;
+        return std::min(pageTop + pageSize().height(), top + height) - std::max(pageTop, top);
+    };
     int first = std::clamp(int((top - kGap) / p), 0, pages - 1);
     int best = first;
     double bestShown = -1;
     for (int page = first; page < pages; ++page) {
-        const double pageTop = kGap + page * p;
-        if (pageTop > top + height) break;
-        const double shown =
-            std::min(pageTop + pageSize().height(), top + height) - std::max(pageTop, top);
-        if (shown > bestShown + 0.5) {
-            bestShown = shown;
+        if (kGap + page * p > top + height) break;
+        if (shown(page) > bestShown + 0.5) {
+            bestShown = shown(page);
             best = page;
         }
     }
+    // Zoomed out, the last pages cannot be scrolled to the top of the view: the
+    // page gone to stays current while it shows as much of itself as any.
+    if (chosen_ >= 0 && chosen_ < pages && shown(chosen_) >= bestShown - 0.5) return chosen_;
     return best;
 }
 
 void TReportPageView::setCurrentPage(int page) {
     if (pageCount() == 0) return;
     page = std::clamp(page, 0, pageCount() - 1);
+    chosen_ = page;
     verticalScrollBar()->setValue(int(std::min(page * pitch(), double(INT_MAX))));
     noteCurrentPage();
 }

@@ -75,6 +75,7 @@ class TReportPageView : public QAbstractScrollArea {
     double zoom_ = 1.0;
     ZoomMode mode_ = ZoomMode::FitWidth;
     int lastCurrent_ = -1;
+    int chosen_ = -1; // the page last gone to (First, Previous, Next, Last, the page box)
     int pagesPainted_ = 0;
 };
 

@@ -15,6 +15,7 @@
 #include <QProcess>
 #include <QProgressDialog>
 #include <QRegularExpression>
+#include <QScrollBar>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -170,6 +171,50 @@ TEST(PrintPagesOfTheDialog, RangeCurrentPageAndAll) {
         EXPECT_EQ(pages.first, c.first) << c.name;
         EXPECT_EQ(pages.last, c.last) << c.name;
     }
+}
+
+// Zoomed out, several pages fit in the view and the last of them cannot be
+// scrolled to the top: a page the user goes to is still the current one (the
+// page box, and "Current page" in the print dialog, name it).
+TEST(PreviewPaging, EveryPageCanBecomeCurrentWhenSeveralFit) {
+    RecordTable table;
+    for (int i = 0; i < 350; ++i) // ten pages
+        table.Append(RecordedRow(i + 1));
+    const TDataReport report(table);
+    ScriptedDialogs dialogs;
+    TReportPreview preview(report, dialogs);
+    preview.resize(820, 1000);
+    preview.show();
+    TReportPageView* view = preview.pageView();
+    view->setZoomFactor(0.25);
+    auto action = [&](const char* name) {
+        return preview.findChild<QAction*>(QString::fromLatin1(name));
+    };
+    auto* pageBox = preview.findChild<QLineEdit*>(QStringLiteral("pageNumEdit"));
+
+    action("lastPageAction")->trigger();
+    EXPECT_EQ(view->currentPage(), 9);
+    EXPECT_EQ(pageBox->text(), "10");
+
+    action("firstPageAction")->trigger();
+    EXPECT_EQ(view->currentPage(), 0);
+    for (int page = 1; page < 10; ++page) {
+        action("nextPageAction")->trigger();
+        EXPECT_EQ(view->currentPage(), page);
+        EXPECT_EQ(pageBox->text(), QString::number(page + 1));
+    }
+    action("prevPageAction")->trigger();
+    EXPECT_EQ(view->currentPage(), 8);
+
+    pageBox->setText(QStringLiteral("10"));
+    emit pageBox->editingFinished();
+    EXPECT_EQ(view->currentPage(), 9);
+    EXPECT_EQ(pageBox->text(), "10");
+
+    // Scrolled back by hand until that page is out of view: the page in view is current.
+    view->verticalScrollBar()->setValue(0);
+    EXPECT_EQ(view->currentPage(), 0);
+    EXPECT_EQ(pageBox->text(), "1");
 }
 
 // A long print shows its progress; the serial link and the recording go on while

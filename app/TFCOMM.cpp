@@ -1087,8 +1087,7 @@ void TFCOMM::LcdDisplayOrvex() {
         ++p.undecodableFrames;
         p.lastDecodeError = decoded.error;
         if (!decoded.reading.rangeModeText.isEmpty()) {
-            panelReading_ = std::move(decoded.reading);
-            panelDirty_ = true;
+            ShowReadingAtRefresh(std::move(decoded.reading));
             viewRefresh_->Request();
         }
         return;
@@ -1113,8 +1112,7 @@ void TFCOMM::LcdDisplayOrvex() {
         if (!multirange->isChecked()) BtNewClick();
     }
     // 22. The panel (drawn at the next refresh, like the bar graph of step 25).
-    panelReading_ = r;
-    panelDirty_ = true;
+    ShowReadingAtRefresh(r);
     // 23. The verdict; 24. the record table and the chart.
     JudgeReading();
     INDataToTable();
@@ -1128,8 +1126,21 @@ void TFCOMM::FlushView() {
     viewRefresh_->Flush();
 }
 
+void TFCOMM::ShowReadingAtRefresh(MeterReading reading) {
+    panelReading_ = std::move(reading);
+    panelDirty_ = true;
+    // The data picture is shown with the frame: a link closed before the refresh
+    // hides it, and the refresh must not bring it back.
+    Panel1->LCDsend()->show();
+}
+
 void TFCOMM::RefreshView() {
-    if (std::exchange(panelDirty_, false)) Panel1->RenderReading(panelReading_);
+    if (std::exchange(panelDirty_, false)) {
+        QWidget* send = Panel1->LCDsend();
+        const bool sendShown = !send->isHidden();
+        Panel1->RenderReading(panelReading_);
+        send->setVisible(sendShown);
+    }
     if (std::exchange(barDirty_, false)) Panel1->SetBarPosition(barPosition_);
     if (std::exchange(verdictDirty_, false)) ShowVerdict();
     if (std::exchange(pageDirty_, false)) ShowPage();

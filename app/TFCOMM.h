@@ -167,6 +167,8 @@ class TFCOMM : public QMainWindow {
     void ShowLinkView(const TLinkViewState& view);
     // The once-per-screen-refresh part of the frames: what the last ones changed.
     void RefreshView();
+    // A frame's reading goes to the panel at the next refresh.
+    void ShowReadingAtRefresh(MeterReading reading);
     void ShowVerdict();
     // Puts a replacement text into an edit (its change handler runs again).
     static void ReplaceEditText(QLineEdit* edit, const QString& text, int selStart, int selLength);

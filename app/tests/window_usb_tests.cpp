@@ -178,6 +178,31 @@ TEST_F(UsbWindow, PullingTheCableGivesOneNoticeAndKeepsTheRows) {
     EXPECT_EQ(w->control<QListWidget>(QStringLiteral("DevListBox"))->count(), 1);
 }
 
+// Logging minimised: the readings decoded meanwhile are drawn when the window is
+// shown again. The cable pulled in that time hides the data picture, and
+// restoring the window must not bring it back with the last reading.
+TEST_F(UsbWindow, ACablePulledWhileMinimisedLeavesTheDataPictureHidden) {
+    TSimulatedHid& cable = bed->Add({});
+    Open();
+    Button("USBCon")->click();
+    ASSERT_TRUE(Shown("LCDsend"));
+    w->showMinimized();
+    ASSERT_TRUE(w->isMinimized());
+    SendReadings(cable, 3);
+    ASSERT_TRUE(WaitFor([&] { return Rows() == 3; }, 15000));
+
+    bed->Unplug(cable);
+    ASSERT_TRUE(WaitFor([&] { return !dialogs.informations.isEmpty(); }));
+    EXPECT_EQ(Button("USBCon")->text(), "USB Connection");
+    ASSERT_FALSE(Shown("LCDsend"));
+
+    w->showNormal();
+    WaitFor([] { return false; }, 300);
+    EXPECT_FALSE(Shown("LCDsend")) << "the cable link is closed";
+    EXPECT_EQ(w->findChild<TLcdPanel*>()->Digit(1)->text(), "1")
+        << "the last reading (01002) is drawn";
+}
+
 TEST_F(UsbWindow, ACableThisUserMayNotOpenIsNamedWithTheFix) {
     // umockdev cannot take a permission away from this process: the in-memory
     // layer stands in for a node owned by root.

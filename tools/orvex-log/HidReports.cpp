@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <sstream>
 #include <sys/stat.h>
 
 namespace orvex {
@@ -75,22 +76,35 @@ std::string FormatHidReportLine(std::uint8_t reportId, const std::uint8_t* data,
 
 bool ReplayHidReportFile(const std::string& path,
                          const std::function<void(const HidReportLine&)>& onReport,
-                         std::string* error) {
+                         std::string* error, const std::function<bool()>& checked) {
     struct stat st {};
     if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
         *error = "cannot read '" + path + "': it is a directory";
         return false;
     }
+    // Read once: a pipe (--hid-replay /dev/stdin) cannot be read a second time.
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        *error = "cannot open '" + path + "': " + std::strerror(errno);
+        return false;
+    }
+    std::ostringstream content;
+    content << in.rdbuf();
+    if (in.bad()) {
+        *error = "cannot read '" + path + "'";
+        return false;
+    }
+    const std::string text = content.str();
     for (int pass = 0; pass < 2; ++pass) {
-        std::ifstream in(path, std::ios::binary);
-        if (!in) {
-            *error = "cannot open '" + path + "': " + std::strerror(errno);
+        if (pass == 1 && checked && !checked()) {
+            error->clear();
             return false;
         }
+        std::istringstream lines(text);
         std::string line;
         long long number = 0;
         HidReportLine report;
-        while (std::getline(in, line)) {
+        while (std::getline(lines, line)) {
             ++number;
             bool skip = false;
             std::string reason;
@@ -99,10 +113,6 @@ bool ReplayHidReportFile(const std::string& path,
                 return false;
             }
             if (!skip && pass == 1) onReport(report);
-        }
-        if (in.bad()) {
-            *error = "cannot read '" + path + "'";
-            return false;
         }
     }
     return true;
@@ -121,9 +131,15 @@ bool HidCaptureWriter::Open(const std::string& path, const std::string& headerCo
         return false;
     }
     failed_ = false;
-    std::fprintf(file_, "# %s\n# report ID, then the data bytes, in hexadecimal\n",
-                 headerComment.c_str());
-    std::fflush(file_);
+    // A capture that cannot be written is told now, not when the run ends.
+    if (std::fprintf(file_, "# %s\n# report ID, then the data bytes, in hexadecimal\n",
+                     headerComment.c_str()) < 0 ||
+        std::fflush(file_) != 0) {
+        *error = "cannot write '" + path + "': " + std::strerror(errno);
+        std::fclose(file_);
+        file_ = nullptr;
+        return false;
+    }
     return true;
 }
 

@@ -26,12 +26,14 @@ bool ParseHidReportLine(const std::string& line, HidReportLine* report, bool* sk
 // "00 F2 B1 B2" (upper-case digits, no trailing blank).
 std::string FormatHidReportLine(std::uint8_t reportId, const std::uint8_t* data, std::size_t size);
 
-// Reads the whole file twice: first every line is checked (so that a malformed
-// file gives no output), then each report goes to `onReport` in order.
-// False with `error` ("FILE:LINE: reason" or the reason the file cannot be read).
+// Reads the whole file (a pipe too) and goes through it twice: first every line
+// is checked (so that a malformed file gives no output), then `checked` runs and
+// each report goes to `onReport` in order. False with `error` ("FILE:LINE:
+// reason" or the reason the file cannot be read), or with `error` empty when
+// `checked` returned false.
 bool ReplayHidReportFile(const std::string& path,
                          const std::function<void(const HidReportLine&)>& onReport,
-                         std::string* error);
+                         std::string* error, const std::function<bool()>& checked = {});
 
 // Writes received reports to a capture file, one line each, flushed per line.
 class HidCaptureWriter {

@@ -189,7 +189,7 @@ std::string LogUsage() {
            "  --input FILE   read the bytes from FILE; \"-\" reads standard input\n"
            "  --sample       stream a short built-in sample of meter packets\n"
            "  --port PATH    read a live serial line (19200 bit/s, 7 data bits, odd\n"
-           "                 parity) until SIGINT/SIGTERM, --frames or --seconds\n"
+           "                 parity) until SIGINT/SIGTERM/SIGHUP, --frames or --seconds\n"
            "  --com N        the same for the port \"COMN\" of the window (N = 1..4):\n"
            "                 /dev/ttyUSB<N-1> when it exists, else /dev/ttyS<N-1>\n"
            "  --comN PATH    the same for the port \"COMN\" at the device PATH, as the\n"

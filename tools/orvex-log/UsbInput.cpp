@@ -6,6 +6,7 @@
 #include "protocol/PacketAssembler.h"
 #include "tools/orvex-log/HidReports.h"
 #include "tools/orvex-log/RunDeadline.h"
+#include "tools/orvex-log/StopSignals.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -47,13 +48,6 @@ bool SameNode(const QString& a, const QString& b) {
     return ::stat(a.toLocal8Bit().constData(), &sa) == 0 &&
            ::stat(b.toLocal8Bit().constData(), &sb) == 0 && S_ISCHR(sa.st_mode) &&
            S_ISCHR(sb.st_mode) && sa.st_rdev == sb.st_rdev;
-}
-
-int gStopPipe[2] = {-1, -1};
-
-void OnStopSignal(int) {
-    const char c = 1;
-    [[maybe_unused]] const ssize_t n = ::write(gStopPipe[1], &c, 1);
 }
 
 // Whether this user may read and write a device node, in words.
@@ -139,19 +133,13 @@ int RunUsbInput(const UsbInputOptions& options, const std::function<void(const Q
         QCoreApplication::quit();
     });
 
+    if (options.started && !options.started()) return 2;
     cable.SetFeatureClick();
     cable.StartReading(device);
     std::fprintf(stderr, "orvex-log: reading \"%s\" (%s); Ctrl-C to stop\n", Std(name).c_str(),
                  Std(node).c_str());
 
-    if (gStopPipe[0] < 0 && ::pipe2(gStopPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
-        struct sigaction sa {};
-        sa.sa_handler = OnStopSignal;
-        sigemptyset(&sa.sa_mask);
-        ::sigaction(SIGINT, &sa, nullptr);
-        ::sigaction(SIGTERM, &sa, nullptr);
-    }
-    QSocketNotifier stopNotifier(gStopPipe[0], QSocketNotifier::Read);
+    QSocketNotifier stopNotifier(StopSignalDescriptor(), QSocketNotifier::Read);
     QObject::connect(&stopNotifier, &QSocketNotifier::activated, [] { QCoreApplication::quit(); });
     std::unique_ptr<TRunDeadline> deadline; // any length (a QTimer alone holds about 24.8 days)
     if (options.seconds > 0)
@@ -168,7 +156,8 @@ int RunUsbInput(const UsbInputOptions& options, const std::function<void(const Q
     return status;
 }
 
-int RunHidReplay(const std::string& path, const std::function<void(const QString&)>& onFrame) {
+int RunHidReplay(const std::string& path, const std::function<void(const QString&)>& onFrame,
+                 const std::function<bool()>& started) {
     TPacketAssembler frameOwner;
     TUsbCableLink cable(nullptr, frameOwner);
     cable.onFrame = onFrame;
@@ -179,9 +168,10 @@ int RunHidReplay(const std::string& path, const std::function<void(const QString
             cable.OrvexHidData(nullptr, r.reportId, r.data.data(),
                                static_cast<std::uint16_t>(r.data.size()));
         },
-        &error);
+        &error, started);
     std::fflush(stdout);
-    return ok ? 0 : Fail(2, error);
+    if (ok) return 0;
+    return error.empty() ? 2 : Fail(2, error);
 }
 
 int ListConnectableDevices() {

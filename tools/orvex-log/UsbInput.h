@@ -17,6 +17,9 @@ struct UsbInputOptions {
     std::string capture;   // --hid-capture FILE
     long long frames = -1; // stop after this many decoded frames
     double seconds = -1;   // stop after this many seconds
+    // Runs once the cable is open, before the first report is read; false ends
+    // the run with status 2 (it has said why).
+    std::function<bool()> started;
 };
 
 // Hands every frame that passes the "A…D" check to onFrame; returns the exit
@@ -26,8 +29,10 @@ int RunUsbInput(const UsbInputOptions& options, const std::function<void(const Q
                 const std::function<long long()>& decodedFrames);
 
 // Replays a report file through the cable link; returns the exit status
-// (2 for a file that cannot be read or a malformed line).
-int RunHidReplay(const std::string& path, const std::function<void(const QString&)>& onFrame);
+// (2 for a file that cannot be read or a malformed line). `started` runs once
+// the file is read and checked, as for RunUsbInput.
+int RunHidReplay(const std::string& path, const std::function<void(const QString&)>& onFrame,
+                 const std::function<bool()>& started = {});
 
 // Prints COM1..COM4 with their devices, the other serial devices and every
 // HID device, each with whether it can be opened; returns the exit status.

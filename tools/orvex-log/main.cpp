@@ -12,6 +12,7 @@
 #include "tools/orvex-log/ReadingJson.h"
 #include "tools/orvex-log/RunDeadline.h"
 #include "tools/orvex-log/SampleStream.h"
+#include "tools/orvex-log/StopSignals.h"
 #include "tools/orvex-log/UsbInput.h"
 
 #include "files/AtomicFileWriter.h"
@@ -31,6 +32,8 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -128,9 +131,12 @@ bool FlushReadings() {
     return false;
 }
 
-// Feeds the whole input through the assembler; returns the exit status.
-int Run(const LogOptions& options, TPacketAssembler& assembler) {
+// Feeds the whole input through the assembler until its end or a stop signal;
+// `started` runs once the input is open. Returns the exit status.
+int Run(const LogOptions& options, TPacketAssembler& assembler,
+        const std::function<bool()>& started) {
     if (options.sample) {
+        if (!started()) return 2;
         const std::vector<std::uint8_t> bytes = SampleStream();
         assembler.OrvexDATA(bytes.data(), static_cast<int>(bytes.size()));
         return FlushReadings() ? 0 : 1;
@@ -145,9 +151,21 @@ int Run(const LogOptions& options, TPacketAssembler& assembler) {
             return Fail(2, "cannot read '" + options.input + "': it is a directory");
         }
     }
+    if (!started()) {
+        if (fd != STDIN_FILENO) ::close(fd);
+        return 2;
+    }
+    // A stream that does not end (a pipe, a terminal) is stopped by a signal.
+    pollfd waits[2] = {{fd, POLLIN, 0}, {StopSignalDescriptor(), POLLIN, 0}};
     std::uint8_t buffer[4096];
     int status = 0;
     for (;;) {
+        if (::poll(waits, waits[1].fd >= 0 ? 2 : 1, -1) < 0) {
+            if (errno == EINTR) continue;
+            status = Fail(1, "read error: " + std::string(std::strerror(errno)));
+            break;
+        }
+        if (waits[1].revents) break; // a stop signal
         const ssize_t n = ::read(fd, buffer, sizeof buffer);
         if (n == 0) break;
         if (n < 0) {
@@ -165,13 +183,6 @@ int Run(const LogOptions& options, TPacketAssembler& assembler) {
     return status;
 }
 
-int g_signalPipe[2] = {-1, -1};
-
-void OnStopSignal(int) {
-    const char c = 1;
-    [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &c, 1);
-}
-
 // "19200 bit/s, 7O1".
 std::string LineText(const TSerialPortDriver& d) {
     const char parity = "NOEMS"[int(d.ComPortParity())];
@@ -187,7 +198,8 @@ constexpr int kSilenceSeconds = 10;
 
 // Reads a live serial line through the window's driver until SIGINT/SIGTERM,
 // --frames or --seconds; returns the exit status.
-int RunLive(const LogOptions& options, TPacketAssembler& assembler, FrameLogger& logger) {
+int RunLive(const LogOptions& options, TPacketAssembler& assembler, FrameLogger& logger,
+            const std::function<bool()>& started) {
     TSerialPortDriver driver;
     ConfigureAsCOMM2(driver);
     const auto port =
@@ -209,6 +221,7 @@ int RunLive(const LogOptions& options, TPacketAssembler& assembler, FrameLogger&
                                         "this computer)."))));
         return 2;
     }
+    if (!started()) return 2;
     std::fprintf(stderr, "orvex-log: reading %s at %s; Ctrl-C to stop\n", where.c_str(),
                  LineText(driver).c_str());
 
@@ -226,14 +239,7 @@ int RunLive(const LogOptions& options, TPacketAssembler& assembler, FrameLogger&
         QCoreApplication::quit();
     });
 
-    if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
-        struct sigaction sa {};
-        sa.sa_handler = OnStopSignal;
-        sigemptyset(&sa.sa_mask);
-        ::sigaction(SIGINT, &sa, nullptr);
-        ::sigaction(SIGTERM, &sa, nullptr);
-    }
-    QSocketNotifier stopNotifier(g_signalPipe[0], QSocketNotifier::Read);
+    QSocketNotifier stopNotifier(StopSignalDescriptor(), QSocketNotifier::Read);
     QObject::connect(&stopNotifier, &QSocketNotifier::activated, [] { QCoreApplication::quit(); });
     std::unique_ptr<TRunDeadline> deadline;
     if (options.seconds > 0)
@@ -270,6 +276,10 @@ int RunLive(const LogOptions& options, TPacketAssembler& assembler, FrameLogger&
 } // namespace
 
 int main(int argc, char** argv) {
+    // A reader of the JSON lines that goes away (a pipe into a program that
+    // ended) is a write error like any other: told, and the run ends with the
+    // table file and the report written.
+    std::signal(SIGPIPE, SIG_IGN);
     const std::vector<std::string> args(argv + 1, argv + argc);
     const LogOptionsResult parsed = ParseLogOptions(args);
     const auto app = CreateLogApplication(argc, argv, !parsed.options.report.empty());
@@ -288,6 +298,16 @@ int main(int argc, char** argv) {
     const LogOptions& o = parsed.options;
     // The bytes of the name as given, whatever their encoding.
     const QString out = DecodeFileName(QByteArrayView(o.out.data(), qsizetype(o.out.size())));
+    // The report would replace the table file at the end of the run.
+    if (!o.out.empty() && !o.report.empty()) {
+        struct stat a {};
+        struct stat b {};
+        if (o.out == o.report ||
+            (::stat(o.out.c_str(), &a) == 0 && ::stat(o.report.c_str(), &b) == 0 &&
+             a.st_dev == b.st_dev && a.st_ino == b.st_ino))
+            return Fail(2, "--out and --report name the same file '" + o.report +
+                               "': give the report a name of its own");
+    }
     // Every destination is checked before the run, not after an hour of logging:
     // the files written at the end are tried the way they will be written.
     for (const std::string* file : {&o.out, &o.report}) {
@@ -298,25 +318,35 @@ int main(int argc, char** argv) {
             return Fail(2, "cannot write '" + *file + "': " + probe.systemReason().toStdString());
         probe.discard();
     }
+    // Text and CSV files are replaced when the input is open, not before: a run
+    // that cannot start (the port or cable missing) leaves the file of an
+    // earlier run as it was.
     TableTextAppender appender;
     TableCsvAppender csvAppender;
-    if (!out.isEmpty() && IsCsvFileName(out)) {
-        if (!csvAppender.open(out))
-            return Fail(2, "cannot write '" + o.out + "': " + csvAppender.reason().toStdString());
-        QObject::connect(&csvAppender, &TableCsvAppender::writeFailed, [&](const QString&) {
-            std::fprintf(stderr, "orvex-log: writing '%s' failed: %s\n", o.out.c_str(),
-                         qPrintable(csvAppender.reason()));
-        });
-        csvAppender.follow(logger.table());
-    } else if (!out.isEmpty() && !IsXmlFileName(out)) {
-        if (!appender.open(out))
-            return Fail(2, "cannot write '" + o.out + "': " + appender.reason().toStdString());
-        QObject::connect(&appender, &TableTextAppender::writeFailed, [&](const QString&) {
-            std::fprintf(stderr, "orvex-log: writing '%s' failed: %s\n", o.out.c_str(),
-                         qPrintable(appender.reason()));
-        });
-        appender.follow(logger.table());
-    }
+    const auto openOutput = [&]() -> bool {
+        if (!out.isEmpty() && IsCsvFileName(out)) {
+            if (!csvAppender.open(out)) {
+                Fail(2, "cannot write '" + o.out + "': " + csvAppender.reason().toStdString());
+                return false;
+            }
+            QObject::connect(&csvAppender, &TableCsvAppender::writeFailed, [&](const QString&) {
+                std::fprintf(stderr, "orvex-log: writing '%s' failed: %s\n", o.out.c_str(),
+                             qPrintable(csvAppender.reason()));
+            });
+            csvAppender.follow(logger.table());
+        } else if (!out.isEmpty() && !IsXmlFileName(out)) {
+            if (!appender.open(out)) {
+                Fail(2, "cannot write '" + o.out + "': " + appender.reason().toStdString());
+                return false;
+            }
+            QObject::connect(&appender, &TableTextAppender::writeFailed, [&](const QString&) {
+                std::fprintf(stderr, "orvex-log: writing '%s' failed: %s\n", o.out.c_str(),
+                             qPrintable(appender.reason()));
+            });
+            appender.follow(logger.table());
+        }
+        return true;
+    };
 
     const auto onFrame = [&logger](const QString& frame) {
         logger.OnFrame(frame);
@@ -324,13 +354,15 @@ int main(int argc, char** argv) {
     };
     int status = 0;
     if (o.usb || !o.hidraw.empty())
-        status = RunUsbInput({o.usb, o.hidraw, o.hidCapture, o.frames, o.seconds}, onFrame,
-                             [&logger] { return logger.decoded(); });
+        status = RunUsbInput({o.usb, o.hidraw, o.hidCapture, o.frames, o.seconds, openOutput},
+                             onFrame, [&logger] { return logger.decoded(); });
     else if (!o.hidReplay.empty())
-        status = RunHidReplay(o.hidReplay, onFrame);
+        status = RunHidReplay(o.hidReplay, onFrame, openOutput);
     else
-        status =
-            (!o.port.empty() || o.com != 0) ? RunLive(o, assembler, logger) : Run(o, assembler);
+        status = (!o.port.empty() || o.com != 0) ? RunLive(o, assembler, logger, openOutput)
+                                                 : Run(o, assembler, openOutput);
+    // Nothing was read: the files of an earlier run stay as they were.
+    if (status == 2) return status;
     if (!FlushReadings()) status = std::max(status, 1);
     // A file of something else (a saved table, say) is not quietly taken for an empty run.
     if (status == 0 && !o.input.empty() && logger.seen() == 0)

@@ -129,6 +129,13 @@ TEST(OrvexLogHid, ReplayGivesTheLinesOfTheSerialInput) {
         EXPECT_EQ(replay.exitCode, 0) << replay.err;
         EXPECT_EQ(Timeless(replay.out), Timeless(serial.out));
         EXPECT_EQ(std::count(replay.out.begin(), replay.out.end(), '\n'), 30);
+        // A pipe can be read once only: the replay reads it once.
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const LogRun piped =
+            RunLog(QStringList{"--hid-replay", "/dev/stdin"} + options, file.readAll());
+        EXPECT_EQ(piped.exitCode, 0) << piped.err;
+        EXPECT_EQ(Timeless(piped.out), Timeless(serial.out));
     }
 }
 

@@ -1,8 +1,11 @@
 // orvex-log over a long run: nothing lost or failed silently.  The record limit
 // is none unless given and is told when reached, every destination is tried
-// before the run, a live run says what it reads and when the packets stop, an
-// input without packets says so, and a port that does not open says why.
+// before the run, a run that cannot start leaves earlier files alone, a live
+// run says what it reads and when the packets stop, a stop signal or a reader
+// that goes away still ends with the table written, an input without packets
+// says so, and a port that does not open says why.
 
+#include "protocol/PacketEncoder.h"
 #include "tools/orvex-meter-sim/MeterSimCore.h"
 
 #include <QFile>
@@ -108,6 +111,104 @@ TEST(OrvexLogSession, ALiveRunSaysWhatItReadsAndWhenNoPacketComes) {
         << r.err.toStdString();
     EXPECT_EQ(r.err.count(QStringLiteral("no packet from %1 for 10 seconds").arg(PtyPath(pty))), 1)
         << r.err.toStdString();
+}
+
+// A run whose input does not open replaces none of the files of an earlier run.
+TEST(OrvexLogSession, ARunThatCannotStartLeavesTheFilesOfAnEarlierRun) {
+    QTemporaryDir dir;
+    const QString report = dir.filePath(QStringLiteral("day.pdf"));
+    for (const char* name : {"day.txt", "day.csv", "day.xml"}) {
+        const QString table = dir.filePath(QString::fromLatin1(name));
+        for (const QString& file : {table, report}) {
+            QFile f(file);
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+            f.write("yesterday's rows");
+        }
+        for (const QStringList& input : {QStringList{"--port", "/nonexistent/ttyUSB7"},
+                                         QStringList{"--input", "/nonexistent/meter.bin"}}) {
+            SCOPED_TRACE(std::string(name) + " " + input.join(' ').toStdString());
+            const RunResult r = RunLog(input + QStringList{"--out", table, "--report", report});
+            EXPECT_EQ(r.exitCode, 2) << r.err.toStdString();
+            for (const QString& file : {table, report}) {
+                QFile f(file);
+                ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+                EXPECT_EQ(f.readAll(), "yesterday's rows") << file.toStdString();
+            }
+        }
+    }
+}
+
+// SIGINT, SIGTERM and SIGHUP (the ssh session closed) end a run the way
+// --seconds does, also on a stream that does not end; a reader of the JSON lines
+// that goes away is a write error. The table and the report are written either way.
+TEST(OrvexLogSession, AStopSignalOrAClosedReaderEndsTheRunWithTheTableWritten) {
+    orvex::sim::TMeterScenario scenario(3);
+    QByteArray packets = "\n";
+    for (int i = 0; i < 20; ++i) {
+        const orvex::Packet p = orvex::EncodePacket(scenario.Next());
+        packets += QByteArray(reinterpret_cast<const char*>(p.data()), qsizetype(p.size()));
+    }
+    struct Case {
+        const char* name;
+        int signal; // 0: the reader goes away
+        bool live;  // the virtual meter on a line, else a stream on standard input
+    } cases[] = {{"hang-up, live line", SIGHUP, true},
+                 {"Ctrl-C, standard input left open", SIGINT, false},
+                 {"terminated, live line", SIGTERM, true},
+                 {"the reader goes away, live line", 0, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir dir;
+        const QString table = dir.filePath(QStringLiteral("day.xml"));
+        const QString report = dir.filePath(QStringLiteral("day.pdf"));
+        QProcess meter;
+        QString device;
+        if (c.live) {
+            meter.start(QStringLiteral(ORVEX_METER_SIM_PATH),
+                        {QStringLiteral("--rate"), QStringLiteral("50")});
+            ASSERT_TRUE(meter.waitForStarted(10000));
+            ASSERT_TRUE(meter.waitForReadyRead(10000));
+            device = QString::fromLocal8Bit(meter.readLine()).trimmed();
+        }
+        const QStringList input =
+            c.live ? QStringList{"--port", device} : QStringList{"--input", "-"};
+        const QStringList files{"--out", table, "--report", report};
+        QProcess log;
+        int exitCode = -1;
+        QByteArray err;
+        if (c.signal == 0) {
+            // The lines go to a program that ends after three of them.
+            QStringList quoted;
+            for (const QString& a : QStringList{QStringLiteral(ORVEX_LOG_PATH)} + input + files)
+                quoted << "'" + a + "'";
+            log.start(QStringLiteral("bash"),
+                      {"-c", quoted.join(' ') + " | head -n 3 >/dev/null; exit ${PIPESTATUS[0]}"});
+            ASSERT_TRUE(log.waitForFinished(30000));
+            exitCode = log.exitCode();
+            err = log.readAllStandardError();
+            EXPECT_EQ(exitCode, 1) << err.toStdString();
+            EXPECT_TRUE(err.contains("writing the readings to standard output failed: Broken pipe"))
+                << err.toStdString();
+        } else {
+            log.start(QStringLiteral(ORVEX_LOG_PATH), input + files);
+            ASSERT_TRUE(log.waitForStarted(10000));
+            if (!c.live) log.write(packets); // and standard input stays open
+            QByteArray printed;
+            while (printed.count('\n') < 5 && log.waitForReadyRead(5000))
+                printed += log.readAllStandardOutput();
+            ASSERT_GE(printed.count('\n'), 5);
+            ::kill(pid_t(log.processId()), c.signal);
+            ASSERT_TRUE(log.waitForFinished(30000)) << "the signal ends the run";
+            EXPECT_EQ(log.exitStatus(), QProcess::NormalExit);
+            EXPECT_EQ(log.exitCode(), 0) << log.readAllStandardError().toStdString();
+        }
+        QFile xml(table);
+        ASSERT_TRUE(xml.open(QIODevice::ReadOnly)) << "the table is written";
+        EXPECT_GE(xml.readAll().count("<ROW "), 3);
+        EXPECT_TRUE(QFile::exists(report)) << "the report is written";
+        meter.terminate();
+        meter.waitForFinished(10000);
+    }
 }
 
 TEST(OrvexLogSession, TheMeterKilledMidRunEndsItAndKeepsTheRows) {

@@ -196,6 +196,12 @@ TEST(OrvexLog, CommandLineErrorsAndHelp) {
         {"input without name", {"--input"}, 2, "", "needs a value"},
         {"unknown option", {"--bogus"}, 2, "", "unknown option '--bogus'"},
         {"both inputs", {"--sample", "--input", "-"}, 2, "", "give one input"},
+        {"report over the table",
+         {"--sample", "--out", "/nonexistent/orvex/day.txt", "--report",
+          "/nonexistent/orvex/day.txt"},
+         2,
+         "",
+         "--out and --report name the same file '/nonexistent/orvex/day.txt'"},
     };
     for (const Case& c : cases) {
         const RunResult r = RunLog(c.args);
@@ -559,4 +565,21 @@ TEST(OrvexLog, FullDiskLeavesOnlyCompleteRows) {
         EXPECT_GT(bytes.size(), 100) << name;
         EXPECT_TRUE(bytes.endsWith("\r\n")) << name << ": " << bytes.right(30).toStdString();
     }
+    // A report that does not fit says why.
+    QProcess p;
+    p.setChildProcessModifier([] {
+        struct rlimit limit {};
+        ::getrlimit(RLIMIT_FSIZE, &limit);
+        limit.rlim_cur = 2000;
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        ::signal(SIGXFSZ, SIG_IGN);
+    });
+    const QString report = dir.filePath("log.pdf");
+    p.start(QStringLiteral(ORVEX_LOG_PATH), {"--sample", "--report", report});
+    ASSERT_TRUE(p.waitForFinished(30000));
+    EXPECT_EQ(p.exitCode(), 1);
+    const QString err = QString::fromLocal8Bit(p.readAllStandardError());
+    EXPECT_TRUE(err.contains(QStringLiteral("cannot write the report '%1': ").arg(report)) &&
+                err.contains(QStringLiteral("File too large")))
+        << err.toStdString();
 }

@@ -132,6 +132,19 @@ TEST_F(OrvexLogUsb, HidrawReadsAGivenNodeAndTheCableLossEndsTheRun) {
     EXPECT_NE(err.find("no longer connected"), std::string::npos) << err;
 }
 
+// A capture file that cannot be written is told before the first report is
+// read, not when the run ends.
+TEST_F(OrvexLogUsb, ACaptureThatCannotBeWrittenIsToldBeforeReading) {
+    if (!QFile::exists(QStringLiteral("/dev/full"))) GTEST_SKIP() << "no /dev/full here";
+    bed->Add(Cable(0));
+    Start({"--usb", "--frames", "3", "--hid-capture", "/dev/full"});
+    ASSERT_TRUE(Finished()) << err;
+    EXPECT_EQ(log.exitCode(), 2);
+    EXPECT_NE(err.find("cannot write '/dev/full': No space left on device"), std::string::npos)
+        << err;
+    EXPECT_EQ(err.find("reading \""), std::string::npos) << err;
+}
+
 TEST_F(OrvexLogUsb, NoCableAndListing) {
     bed->Add(Keypad(0));
     Start({"--usb"});

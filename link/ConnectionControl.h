@@ -141,8 +141,8 @@ class TConnectionControl : public QObject {
     // The serial port did not open ("START", "COM Connect"): why, and the fix
     // (link/PortOpenDiagnosis.h).  The controls are back to the look they had.
     void portOpenFailed(const QString& text);
-    // LCDsend is shown while the USB link is up (the panel also shows it at
-    // every decoded packet, so it is changed only here).
+    // LCDsend is shown while the USB link is up (the window also shows it with
+    // every decoded frame, so it is changed only here).
     void lcdSendVisibilityChanged(bool visible);
 
   private:

@@ -197,10 +197,9 @@ TEST_F(UsbWindow, ACablePulledWhileMinimisedLeavesTheDataPictureHidden) {
     ASSERT_FALSE(Shown("LCDsend"));
 
     w->showNormal();
-    WaitFor([] { return false; }, 300);
-    EXPECT_FALSE(Shown("LCDsend")) << "the cable link is closed";
-    EXPECT_EQ(w->findChild<TLcdPanel*>()->Digit(1)->text(), "1")
+    EXPECT_TRUE(WaitFor([&] { return w->findChild<TLcdPanel*>()->Digit(1)->text() == "1"; }))
         << "the last reading (01002) is drawn";
+    EXPECT_FALSE(Shown("LCDsend")) << "the cable link is closed";
 }
 
 TEST_F(UsbWindow, ACableThisUserMayNotOpenIsNamedWithTheFix) {

@@ -75,13 +75,13 @@ FileResult SaveReportPdf(const TDataReport& report, const QString& fileName, int
     FileResult result;
     if (report.pageCount() == 0) {
         result.status = FileStatus::Failed;
-        result.error = NothingToPrintMessage();
+        result.error = result.reason = NothingToPrintMessage();
         return result;
     }
     TAtomicFileDevice file(fileName);
     if (!file.openForWriting()) {
         result.status = FileStatus::Failed;
-        result.error = file.errorString();
+        result.error = result.reason = file.errorString();
         return result;
     }
     {
@@ -93,15 +93,16 @@ FileResult SaveReportPdf(const TDataReport& report, const QString& fileName, int
     }
     if (result.ok() && file.failed()) {
         result.status = FileStatus::Failed;
-        result.error = file.errorString();
+        result.error = result.reason = file.errorString();
     }
     if (!result.ok()) {
         file.discard();
+        if (result.reason.isEmpty()) result.reason = result.error;
         return result;
     }
     if (!file.commit()) {
         result.status = FileStatus::Failed;
-        result.error = file.errorString();
+        result.error = result.reason = file.errorString();
     }
     return result;
 }

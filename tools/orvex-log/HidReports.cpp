@@ -88,13 +88,13 @@ bool ReplayHidReportFile(const std::string& path,
         *error = "cannot open '" + path + "': " + std::strerror(errno);
         return false;
     }
-    std::ostringstream content;
-    content << in.rdbuf();
+    std::string text;
+    for (std::string line; std::getline(in, line);)
+        text += line + '\n';
     if (in.bad()) {
         *error = "cannot read '" + path + "'";
         return false;
     }
-    const std::string text = content.str();
     for (int pass = 0; pass < 2; ++pass) {
         if (pass == 1 && checked && !checked()) {
             error->clear();

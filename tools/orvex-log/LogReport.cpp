@@ -21,8 +21,7 @@ std::string WriteLogReport(const RecordTable& table, const std::string& fileName
     const FileResult r = SaveReportPdf(
         table, DecodeFileName(QByteArrayView(fileName.data(), qsizetype(fileName.size()))));
     if (r.ok()) return {};
-    return "cannot write the report '" + fileName +
-           "': " + (r.reason.isEmpty() ? r.error : r.reason).toStdString();
+    return "cannot write the report '" + fileName + "': " + r.reason.toStdString();
 }
 
 } // namespace orvex

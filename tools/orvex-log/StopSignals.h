@@ -7,6 +7,7 @@ namespace orvex {
 
 // Installs the handlers on the first call; the descriptor that becomes
 // readable once one of the signals came (-1 when no pipe could be made).
+// Live inputs and streams watch it; --sample and --hid-replay run to their end.
 int StopSignalDescriptor();
 
 } // namespace orvex

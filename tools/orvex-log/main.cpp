@@ -28,8 +28,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
@@ -118,6 +120,18 @@ int Fail(int status, const std::string& message) {
     return status;
 }
 
+// A file name with its folder resolved ("./day.pdf", "logs/../day.pdf" and the
+// full path of day.pdf are one file), whether or not the file exists yet.
+std::string ResolvedPath(const std::string& path) {
+    const std::string::size_type slash = path.rfind('/');
+    const std::string folder =
+        slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    char resolved[PATH_MAX];
+    if (!::realpath(folder.c_str(), resolved)) return path;
+    return std::string(resolved) + "/" + name;
+}
+
 // Hands the JSON lines written so far to standard output. False, with the error
 // reported once, when they could not be written (a full disk, a closed reader).
 bool FlushReadings() {
@@ -196,7 +210,7 @@ std::string LineText(const TSerialPortDriver& d) {
 // A packet not come for this long is told on standard error (once per silence).
 constexpr int kSilenceSeconds = 10;
 
-// Reads a live serial line through the window's driver until SIGINT/SIGTERM,
+// Reads a live serial line through the window's driver until SIGINT/SIGTERM/SIGHUP,
 // --frames or --seconds; returns the exit status.
 int RunLive(const LogOptions& options, TPacketAssembler& assembler, FrameLogger& logger,
             const std::function<bool()>& started) {
@@ -302,7 +316,7 @@ int main(int argc, char** argv) {
     if (!o.out.empty() && !o.report.empty()) {
         struct stat a {};
         struct stat b {};
-        if (o.out == o.report ||
+        if (ResolvedPath(o.out) == ResolvedPath(o.report) ||
             (::stat(o.out.c_str(), &a) == 0 && ::stat(o.report.c_str(), &b) == 0 &&
              a.st_dev == b.st_dev && a.st_ino == b.st_ino))
             return Fail(2, "--out and --report name the same file '" + o.report +
@@ -324,6 +338,8 @@ int main(int argc, char** argv) {
     TableTextAppender appender;
     TableCsvAppender csvAppender;
     const auto openOutput = [&]() -> bool {
+        // From here on a stop signal ends the run with the files written whole.
+        StopSignalDescriptor();
         if (!out.isEmpty() && IsCsvFileName(out)) {
             if (!csvAppender.open(out)) {
                 Fail(2, "cannot write '" + o.out + "': " + csvAppender.reason().toStdString());

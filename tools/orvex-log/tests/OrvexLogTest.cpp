@@ -202,6 +202,12 @@ TEST(OrvexLog, CommandLineErrorsAndHelp) {
          2,
          "",
          "--out and --report name the same file '/nonexistent/orvex/day.txt'"},
+        {"report over the table, spelt another way",
+         {"--sample", "--out", "/tmp/orvex-log-day.txt", "--report",
+          "/tmp/../tmp/orvex-log-day.txt"},
+         2,
+         "",
+         "--out and --report name the same file '/tmp/../tmp/orvex-log-day.txt'"},
     };
     for (const Case& c : cases) {
         const RunResult r = RunLog(c.args);

@@ -147,10 +147,18 @@ TEST_F(OrvexLogUsb, ACaptureThatCannotBeWrittenIsToldBeforeReading) {
 
 TEST_F(OrvexLogUsb, NoCableAndListing) {
     bed->Add(Keypad(0));
-    Start({"--usb"});
+    // The table of an earlier run stays as it was.
+    const QString table = dir.filePath("day.csv");
+    QFile earlier(table);
+    ASSERT_TRUE(earlier.open(QIODevice::WriteOnly));
+    earlier.write("yesterday's rows");
+    earlier.close();
+    Start({"--usb", "--out", table});
     ASSERT_TRUE(Finished());
     EXPECT_EQ(log.exitCode(), 2);
     EXPECT_NE(err.find("no USB interface cable is connected"), std::string::npos) << err;
+    ASSERT_TRUE(earlier.open(QIODevice::ReadOnly));
+    EXPECT_EQ(earlier.readAll(), "yesterday's rows");
 
     err.clear();
     out.clear();

@@ -124,8 +124,8 @@ int TReportPageView::currentPage() const {
     double bestShown = -1;
     for (int page = first; page < pages; ++page) {
         if (kGap + page * p > top + height) break;
-        if (shown(page) > bestShown + 0.5) {
-            bestShown = shown(page);
+        if (const double s = shown(page); s > bestShown + 0.5) {
+            bestShown = s;
             best = page;
         }
     }

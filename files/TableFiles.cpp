@@ -73,6 +73,13 @@ QString SaveSuffixForFilter(QStringView chosenFilter) {
     return SaveDefaultSuffix();
 }
 
+FileResult FailedResult(const QString& why) {
+    FileResult r;
+    r.status = FileStatus::Failed;
+    r.error = r.reason = why;
+    return r;
+}
+
 QString SaveFailedMessage(const QString& fileName) {
     return QStringLiteral("Could not save table to specified file: ") + fileName;
 }

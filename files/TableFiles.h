@@ -80,6 +80,9 @@ struct FileResult {
     bool cancelled() const { return status == FileStatus::Cancelled; }
 };
 
+// A failed result whose error and reason are both `why`.
+FileResult FailedResult(const QString& why);
+
 // Called now and then during a save or load with the work done so far and the
 // whole: rows for saves, bytes of the file for loads. Return false to cancel. The
 // callback may run the event loop (a QProgressDialog); frames recorded meanwhile

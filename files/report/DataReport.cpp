@@ -30,13 +30,6 @@ QFont ReportFont(const QString& family) {
     return font;
 }
 
-FileResult Failure(const QString& why) {
-    FileResult r;
-    r.status = FileStatus::Failed;
-    r.error = why;
-    return r;
-}
-
 } // namespace
 
 const std::array<ReportColumn, 6>& ReportColumns() {
@@ -135,7 +128,7 @@ void TDataReport::PaintPage(QPainter& painter, int page, const QRectF& paper) co
 FileResult TDataReport::Print(QPagedPaintDevice& device, int first, int last,
                               const ProgressCallback& progress, int copies) const {
     const int pages = pageCount();
-    if (pages == 0) return Failure(NothingToPrintMessage());
+    if (pages == 0) return FailedResult(NothingToPrintMessage());
     first = std::clamp(first, 0, pages - 1);
     last = std::clamp(last, first, pages - 1);
     copies = std::max(1, copies);
@@ -156,7 +149,7 @@ FileResult TDataReport::Print(QPagedPaintDevice& device, int first, int last,
     }
     QPainter painter;
     if (!painter.begin(&device))
-        return Failure(QStringLiteral("The printer or file could not be opened for printing"));
+        return FailedResult(QStringLiteral("The printer or file could not be opened for printing"));
     const QPageLayout layout = device.pageLayout();
     const double xScale = device.logicalDpiX() / 72.0;
     const double yScale = device.logicalDpiY() / 72.0;
@@ -170,7 +163,7 @@ FileResult TDataReport::Print(QPagedPaintDevice& device, int first, int last,
         for (int page = first; page <= last; ++page) {
             if (done > 0 && !device.newPage()) {
                 painter.end();
-                return Failure(QStringLiteral("The printer did not take the next page"));
+                return FailedResult(QStringLiteral("The printer did not take the next page"));
             }
             PaintPage(painter, page, paper);
             ++done;
@@ -181,7 +174,8 @@ FileResult TDataReport::Print(QPagedPaintDevice& device, int first, int last,
             }
         }
     }
-    if (!painter.end()) return Failure(QStringLiteral("The printer could not finish the report"));
+    if (!painter.end())
+        return FailedResult(QStringLiteral("The printer could not finish the report"));
     result.rows = std::min(rows_, (last + 1) * kRowsPerPage) - first * kRowsPerPage;
     return result;
 }

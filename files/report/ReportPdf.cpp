@@ -72,18 +72,10 @@ class TAtomicFileDevice final : public QIODevice {
 
 FileResult SaveReportPdf(const TDataReport& report, const QString& fileName, int first, int last,
                          const ProgressCallback& progress) {
-    FileResult result;
-    if (report.pageCount() == 0) {
-        result.status = FileStatus::Failed;
-        result.error = result.reason = NothingToPrintMessage();
-        return result;
-    }
+    if (report.pageCount() == 0) return FailedResult(NothingToPrintMessage());
     TAtomicFileDevice file(fileName);
-    if (!file.openForWriting()) {
-        result.status = FileStatus::Failed;
-        result.error = result.reason = file.errorString();
-        return result;
-    }
+    if (!file.openForWriting()) return FailedResult(file.errorString());
+    FileResult result;
     {
         QPdfWriter pdf(&file);
         pdf.setTitle(QString::fromLatin1(report::kTitle));
@@ -91,19 +83,12 @@ FileResult SaveReportPdf(const TDataReport& report, const QString& fileName, int
         pdf.setResolution(1200);
         result = report.Print(pdf, first, last, progress);
     }
-    if (result.ok() && file.failed()) {
-        result.status = FileStatus::Failed;
-        result.error = result.reason = file.errorString();
-    }
+    if (result.ok() && file.failed()) result = FailedResult(file.errorString());
     if (!result.ok()) {
         file.discard();
-        if (result.reason.isEmpty()) result.reason = result.error;
         return result;
     }
-    if (!file.commit()) {
-        result.status = FileStatus::Failed;
-        result.error = result.reason = file.errorString();
-    }
+    if (!file.commit()) result = FailedResult(file.errorString());
     return result;
 }
 

@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
-#include <sstream>
 #include <sys/stat.h>
 
 namespace orvex {
@@ -88,33 +87,31 @@ bool ReplayHidReportFile(const std::string& path,
         *error = "cannot open '" + path + "': " + std::strerror(errno);
         return false;
     }
-    std::string text;
-    for (std::string line; std::getline(in, line);)
-        text += line + '\n';
+    // Every line is checked before the first report goes out: a malformed file
+    // gives no output.
+    std::vector<HidReportLine> reports;
+    long long number = 0;
+    for (std::string line; std::getline(in, line);) {
+        ++number;
+        HidReportLine report;
+        bool skip = false;
+        std::string reason;
+        if (!ParseHidReportLine(line, &report, &skip, &reason)) {
+            *error = path + ":" + std::to_string(number) + ": " + reason;
+            return false;
+        }
+        if (!skip) reports.push_back(std::move(report));
+    }
     if (in.bad()) {
         *error = "cannot read '" + path + "'";
         return false;
     }
-    for (int pass = 0; pass < 2; ++pass) {
-        if (pass == 1 && checked && !checked()) {
-            error->clear();
-            return false;
-        }
-        std::istringstream lines(text);
-        std::string line;
-        long long number = 0;
-        HidReportLine report;
-        while (std::getline(lines, line)) {
-            ++number;
-            bool skip = false;
-            std::string reason;
-            if (!ParseHidReportLine(line, &report, &skip, &reason)) {
-                *error = path + ":" + std::to_string(number) + ": " + reason;
-                return false;
-            }
-            if (!skip && pass == 1) onReport(report);
-        }
+    if (checked && !checked()) {
+        error->clear();
+        return false;
     }
+    for (const HidReportLine& report : reports)
+        onReport(report);
     return true;
 }
 

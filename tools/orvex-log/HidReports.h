@@ -26,9 +26,9 @@ bool ParseHidReportLine(const std::string& line, HidReportLine* report, bool* sk
 // "00 F2 B1 B2" (upper-case digits, no trailing blank).
 std::string FormatHidReportLine(std::uint8_t reportId, const std::uint8_t* data, std::size_t size);
 
-// Reads the whole file (a pipe too) and goes through it twice: first every line
-// is checked (so that a malformed file gives no output), then `checked` runs and
-// each report goes to `onReport` in order. False with `error` ("FILE:LINE:
+// Reads the whole file once (a pipe too) and checks every line (so that a
+// malformed file gives no output); then `checked` runs and each report goes to
+// `onReport` in order. False with `error` ("FILE:LINE:
 // reason" or the reason the file cannot be read), or with `error` empty when
 // `checked` returned false.
 bool ReplayHidReportFile(const std::string& path,

@@ -37,6 +37,7 @@
 #include <functional>
 #include <poll.h>
 #include <sys/stat.h>
+#include <type_traits>
 #include <unistd.h>
 
 namespace {
@@ -337,31 +338,25 @@ int main(int argc, char** argv) {
     // earlier run as it was.
     TableTextAppender appender;
     TableCsvAppender csvAppender;
+    // Opens one of the two appenders on `out` and has it follow the table.
+    const auto follow = [&](auto& a) -> bool {
+        if (!a.open(out)) {
+            Fail(2, "cannot write '" + o.out + "': " + a.reason().toStdString());
+            return false;
+        }
+        QObject::connect(&a, &std::remove_reference_t<decltype(a)>::writeFailed,
+                         [&o, appender = &a](const QString&) {
+                             std::fprintf(stderr, "orvex-log: writing '%s' failed: %s\n",
+                                          o.out.c_str(), qPrintable(appender->reason()));
+                         });
+        a.follow(logger.table());
+        return true;
+    };
     const auto openOutput = [&]() -> bool {
         // From here on a stop signal ends the run with the files written whole.
         StopSignalDescriptor();
-        if (!out.isEmpty() && IsCsvFileName(out)) {
-            if (!csvAppender.open(out)) {
-                Fail(2, "cannot write '" + o.out + "': " + csvAppender.reason().toStdString());
-                return false;
-            }
-            QObject::connect(&csvAppender, &TableCsvAppender::writeFailed, [&](const QString&) {
-                std::fprintf(stderr, "orvex-log: writing '%s' failed: %s\n", o.out.c_str(),
-                             qPrintable(csvAppender.reason()));
-            });
-            csvAppender.follow(logger.table());
-        } else if (!out.isEmpty() && !IsXmlFileName(out)) {
-            if (!appender.open(out)) {
-                Fail(2, "cannot write '" + o.out + "': " + appender.reason().toStdString());
-                return false;
-            }
-            QObject::connect(&appender, &TableTextAppender::writeFailed, [&](const QString&) {
-                std::fprintf(stderr, "orvex-log: writing '%s' failed: %s\n", o.out.c_str(),
-                             qPrintable(appender.reason()));
-            });
-            appender.follow(logger.table());
-        }
-        return true;
+        if (out.isEmpty() || IsXmlFileName(out)) return true;
+        return IsCsvFileName(out) ? follow(csvAppender) : follow(appender);
     };
 
     const auto onFrame = [&logger](const QString& frame) {

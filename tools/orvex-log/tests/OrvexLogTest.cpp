@@ -547,6 +547,22 @@ TEST(OrvexLog, FileNamesKeepTheirBytes) {
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).filter(QChar(0xFFFD)), QStringList());
 }
 
+namespace {
+
+// Starts orvex-log with the files it writes limited to `bytes` (a full disk).
+void StartWithFileLimit(QProcess& p, rlim_t bytes, const QStringList& args) {
+    p.setChildProcessModifier([bytes] {
+        struct rlimit limit {};
+        ::getrlimit(RLIMIT_FSIZE, &limit);
+        limit.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        ::signal(SIGXFSZ, SIG_IGN);
+    });
+    p.start(QStringLiteral(ORVEX_LOG_PATH), args);
+}
+
+} // namespace
+
 // On a full disk (the file size limit stands in for it) the logger's table file
 // ends with its last complete row, and the run fails with the reason.
 TEST(OrvexLog, FullDiskLeavesOnlyCompleteRows) {
@@ -554,14 +570,7 @@ TEST(OrvexLog, FullDiskLeavesOnlyCompleteRows) {
     for (const char* name : {"log.txt", "log.csv"}) {
         const QString path = dir.filePath(QString::fromLatin1(name));
         QProcess p;
-        p.setChildProcessModifier([] {
-            struct rlimit limit {};
-            ::getrlimit(RLIMIT_FSIZE, &limit);
-            limit.rlim_cur = 300;
-            ::setrlimit(RLIMIT_FSIZE, &limit);
-            ::signal(SIGXFSZ, SIG_IGN);
-        });
-        p.start(QStringLiteral(ORVEX_LOG_PATH), {"--sample", "--out", path});
+        StartWithFileLimit(p, 300, {"--sample", "--out", path});
         ASSERT_TRUE(p.waitForFinished(30000));
         EXPECT_EQ(p.exitCode(), 1) << name;
         EXPECT_TRUE(p.readAllStandardError().contains("File too large")) << name;
@@ -573,15 +582,8 @@ TEST(OrvexLog, FullDiskLeavesOnlyCompleteRows) {
     }
     // A report that does not fit says why.
     QProcess p;
-    p.setChildProcessModifier([] {
-        struct rlimit limit {};
-        ::getrlimit(RLIMIT_FSIZE, &limit);
-        limit.rlim_cur = 2000;
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-        ::signal(SIGXFSZ, SIG_IGN);
-    });
     const QString report = dir.filePath("log.pdf");
-    p.start(QStringLiteral(ORVEX_LOG_PATH), {"--sample", "--report", report});
+    StartWithFileLimit(p, 2000, {"--sample", "--report", report});
     ASSERT_TRUE(p.waitForFinished(30000));
     EXPECT_EQ(p.exitCode(), 1);
     const QString err = QString::fromLocal8Bit(p.readAllStandardError());

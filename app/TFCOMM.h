@@ -71,7 +71,7 @@ class TFCOMM : public QMainWindow {
     void LcdDisplayOrvex();
     // Brings the controls that show the frames (panel, bar, judge, page number,
     // grid, chart) up to date now; otherwise that happens at most once per screen
-    // refresh, and not while the window is hidden or minimised.
+    // refresh and ten times a second, and not while the window is hidden or minimised.
     void FlushView();
 
     // Runs an event handler: an error it raises ends the handler and is shown

@@ -20,7 +20,7 @@ TViewRefresh::TViewRefresh(QWidget* window, std::function<void()> refresh)
 int TViewRefresh::PeriodMs() const {
     const QScreen* screen = window_->screen();
     const double hz = screen ? screen->refreshRate() : 0.0;
-    return int(std::ceil(1000.0 / (hz >= 1.0 ? hz : 60.0)));
+    return qMax(kMinPeriodMs, int(std::ceil(1000.0 / (hz >= 1.0 ? hz : 60.0))));
 }
 
 bool TViewRefresh::Drawable() const {

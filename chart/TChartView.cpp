@@ -313,9 +313,29 @@ void TChartView::paintEvent(QPaintEvent* event) {
         ScalePens(devicePixelRatioF());
         replot(rpQueuedReplot);
     }
-    QCustomPlot::paintEvent(event);
+    if (!qFuzzyCompare(bufferDevicePixelRatio(), devicePixelRatioF())) {
+        QCustomPlot::paintEvent(event); // renews the buffers and queues their drawing
+        return;
+    }
+    // What QCustomPlot's own paint event does, with the background and the border
+    // copied from one picture instead of a gradient fill and five lines at every
+    // refresh.  Nothing of the plot reaches the border: the layout keeps within it.
+    QCPPainter painter(this);
+    if (!painter.isActive()) return;
+    painter.drawPixmap(0, 0, Frame());
+    for (const QSharedPointer<QCPAbstractPaintBuffer>& buffer : std::as_const(mPaintBuffers))
+        buffer->draw(&painter);
+}
+
+const QPixmap& TChartView::Frame() {
+    const qreal ratio = devicePixelRatioF();
+    const QSize pixels = (QSizeF(size()) * ratio).toSize();
+    if (frame_.size() == pixels && qFuzzyCompare(frame_.devicePixelRatio(), ratio)) return frame_;
+    frame_ = QPixmap(pixels);
+    frame_.setDevicePixelRatio(ratio);
+    QPainter p(&frame_);
+    p.fillRect(rect(), mBackgroundBrush);
     // Single border, then a lowered inner bevel in the panel colour.
-    QPainter p(this);
     const QRect r = rect();
     p.setPen(Qt::black);
     p.drawRect(r.adjusted(0, 0, -1, -1));
@@ -326,6 +346,7 @@ void TChartView::paintEvent(QPaintEvent* event) {
     p.setPen(kPanelColor.lighter(115));
     p.drawLine(inner.bottomLeft(), inner.bottomRight());
     p.drawLine(inner.topRight(), inner.bottomRight());
+    return frame_;
 }
 
 } // namespace orvex

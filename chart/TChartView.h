@@ -85,11 +85,15 @@ class TChartView : public QCustomPlot {
     // Gives every line of the chart its width in window pixels at this device
     // pixel ratio (see TChartView.cpp).
     void ScalePens(qreal ratio);
+    // The gradient behind the chart with the border over it, at the widget's size
+    // and pixel ratio.
+    const QPixmap& Frame();
 
     std::unique_ptr<QcpChartFacility> facility_;
     // The chart's pens as set for a ratio of 1, with where each one goes.
     std::vector<std::pair<std::function<void(const QPen&)>, QPen>> pens_;
     qreal penRatio_ = 1.0;
+    QPixmap frame_;
     QComboBox* comboBox1_ = nullptr;
     bool dirty_ = true;
     bool layoutDirty_ = true; // more than the series changed: everything is drawn again

@@ -252,6 +252,37 @@ TEST(ChartViewRedraw, OnScreenAlwaysMatchesAFullDrawing) {
     expectFullDrawing("the other series shown");
 }
 
+// The chart on screen sits on its gradient inside a black border with a lowered
+// bevel, at any size it is given.
+TEST(ChartViewLook, BorderAndGradientFollowTheSize) {
+    TChartView view;
+    TChartControl pager(view.Facility(), 100);
+    view.show();
+    for (int i = 0; i < 30; ++i)
+        pager.AddValue(i * 40.0);
+    const QRgb dark = TChartView::kPanelColor.darker(150).rgb();
+    const QRgb light = TChartView::kPanelColor.lighter(115).rgb();
+    for (const QSize size : {QSize(376, 269), QSize(500, 340), QSize(300, 200)}) {
+        SCOPED_TRACE(size.width());
+        view.resize(size);
+        view.Redraw();
+        const QImage shown = view.grab().toImage();
+        const qreal ratio = shown.devicePixelRatio();
+        const auto at = [&](int x, int y) { return shown.pixel(QPoint(x, y) * ratio); };
+        const int w = size.width(), h = size.height();
+        const struct {
+            int x, y;
+            QRgb colour;
+        } border[] = {{0, 0, qRgb(0, 0, 0)}, {w - 1, h - 1, qRgb(0, 0, 0)}, {w / 2, 1, dark},
+                      {1, h / 2, dark},      {w / 2, h - 3, light},         {w - 3, h / 2, light}};
+        for (const auto& p : border)
+            EXPECT_EQ(at(p.x, p.y), p.colour) << p.x << "," << p.y;
+        // Inside the border, right of the plot: the gradient, silver at the top.
+        EXPECT_NEAR(qRed(at(w - 4, 2)), 192, 4);
+        EXPECT_GT(qRed(at(w - 4, h - 4)), 245);
+    }
+}
+
 class ChartBitmapTest : public ::testing::Test {
   protected:
     QTemporaryDir dir;

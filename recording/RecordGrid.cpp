@@ -13,7 +13,12 @@
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QStyleOptionSlider>
+#include <QStyledItemDelegate>
+#include <QTextLayout>
 #include <QTimer>
+#include <QVarLengthArray>
+
+#include <typeinfo>
 
 namespace orvex {
 
@@ -47,6 +52,14 @@ class TNarrowCellStyle : public QProxyStyle {
         return QProxyStyle::pixelMetric(metric, option, widget);
     }
 };
+
+// Whether `style` draws an item view's text as Qt's common style does, which
+// TRecordGrid::DrawPlainCell repeats (a style of the desktop may draw it its own way).
+bool DrawsItemTextTheCommonWay(const QStyle* style) {
+    const auto* proxy = qobject_cast<const QProxyStyle*>(style);
+    const QStyle* base = proxy ? proxy->baseStyle() : style;
+    return base && base->name().compare(QLatin1String("fusion"), Qt::CaseInsensitive) == 0;
+}
 
 // A scroll bar that is repainted only when what it shows changes: where its
 // slider lies, whether it stands at an end.  A grid following the newest of a
@@ -286,6 +299,7 @@ TRecordGrid::TRecordGrid(QWidget* parent)
     verticalScrollBar()->setAutoFillBackground(true);
     horizontalScrollBar()->setAutoFillBackground(true);
     cells_.setMaxCost(1 << 20); // pixels: some thousand cells
+    plainCellsHere_ = DrawsItemTextTheCommonWay(style());
     setVerticalScrollMode(ScrollPerItem);
     setHorizontalScrollMode(ScrollPerItem);
     connect(titles_, &QHeaderView::sectionResized, this, &TRecordGrid::ColumnResized);
@@ -522,6 +536,58 @@ void TRecordGrid::initViewItemOption(QStyleOptionViewItem* option) const {
     option->showDecorationSelected = true;
 }
 
+bool TRecordGrid::DrawPlainCell(QPainter* painter, const QStyleOptionViewItem& option,
+                                const QModelIndex& index) const {
+    // Only a cell of the record grid's own model through the standard delegate,
+    // neither selected nor with the focus, is drawn here.
+    const QAbstractItemDelegate* delegate = itemDelegateForIndex(index);
+    if (!cacheCells_ || !plainCellsHere_ || !delegate ||
+        typeid(*delegate) != typeid(QStyledItemDelegate) ||
+        (option.state &
+         (QStyle::State_Selected | QStyle::State_HasFocus | QStyle::State_Editing)) ||
+        option.features != QStyleOptionViewItem::None || option.textElideMode != Qt::ElideNone)
+        return false;
+    const QString text = index.data(Qt::DisplayRole).toString();
+    // More than one line goes the delegate's way.
+    if (text.contains(QLatin1Char('\n')) || text.contains(QChar::LineSeparator)) return false;
+    if (text.isEmpty()) return true;
+    QFont font = option.font;
+    if (const QVariant f = index.data(Qt::FontRole); f.isValid())
+        font = qvariant_cast<QFont>(f).resolve(option.font);
+    Qt::Alignment align = option.displayAlignment;
+    if (const QVariant a = index.data(Qt::TextAlignmentRole); a.isValid())
+        align = Qt::Alignment(a.toInt());
+
+    // Where and how the style's item view puts a line of text (its cell less the
+    // focus frame's margin at each side, aligned in that), laid out once: the style
+    // lays it out four times to find out where it goes.
+    const int margin = style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1;
+    const QRect textRect = option.rect.adjusted(margin, 0, -margin, 0);
+    QTextOption textOption;
+    textOption.setWrapMode(QTextOption::ManualWrap);
+    textOption.setTextDirection(option.direction);
+    textOption.setAlignment(QStyle::visualAlignment(option.direction, align));
+    QTextLayout layout(text, font);
+    layout.setTextOption(textOption);
+    layout.beginLayout();
+    QTextLine line = layout.createLine();
+    line.setLineWidth(textRect.width());
+    line.setPosition(QPointF(0, 0));
+    layout.endLayout();
+    const QRect placed = QStyle::alignedRect(Qt::LeftToRight, align,
+                                             layout.boundingRect().size().toSize(), textRect);
+    QPalette::ColorGroup group =
+        option.state & QStyle::State_Enabled ? QPalette::Normal : QPalette::Disabled;
+    if (group == QPalette::Normal && !(option.state & QStyle::State_Active))
+        group = QPalette::Inactive;
+    painter->save();
+    painter->setClipRect(option.rect);
+    painter->setPen(option.palette.color(group, QPalette::Text));
+    layout.draw(painter, QPointF(textRect.x(), placed.top()));
+    painter->restore();
+    return true;
+}
+
 void TRecordGrid::DrawCell(QPainter* painter, const QStyleOptionViewItem& option,
                            const QModelIndex& index, bool selected) const {
     QStyleOptionViewItem opt = option;
@@ -535,7 +601,7 @@ void TRecordGrid::DrawCell(QPainter* painter, const QStyleOptionViewItem& option
         opt.state |= QStyle::State_HasFocus;
     auto draw = [&](QPainter* p, const QStyleOptionViewItem& o) {
         style()->drawPrimitive(QStyle::PE_PanelItemViewRow, &o, p, this);
-        itemDelegateForIndex(index)->paint(p, o, index);
+        if (!DrawPlainCell(p, o, index)) itemDelegateForIndex(index)->paint(p, o, index);
     };
 
     // Most cells of a recording repeat one another (the time of a second, the
@@ -596,6 +662,7 @@ void TRecordGrid::changeEvent(QEvent* event) {
     case QEvent::FontChange:
         cells_.clear();
         seenOnce_.clear();
+        plainCellsHere_ = DrawsItemTextTheCommonWay(style());
         break;
     default:
         break;
@@ -652,16 +719,18 @@ void TRecordGrid::paintEvent(QPaintEvent* event) {
         // every column.
         const QPen old = painter.pen();
         painter.setPen(gridPen);
+        QVarLengthArray<QLineF, 64> lines;
         for (int row = top; row <= bottom; ++row) {
             const int y = rowViewportPosition(row) + rowHeight_ - 1;
-            painter.drawLine(QLineF(dirty.left(), y, dirty.right(), y).translated(0.5, 0.5));
+            lines.append(QLineF(dirty.left(), y, dirty.right(), y).translated(0.5, 0.5));
         }
         for (int visual = left; visual <= right; ++visual) {
             const int column = titles_->logicalIndex(visual);
             if (titles_->isSectionHidden(column)) continue;
             const int x = columnViewportPosition(column) + columnWidth(column) - 1;
-            painter.drawLine(QLineF(x, dirty.top(), x, dirty.bottom()).translated(0.5, 0.5));
+            lines.append(QLineF(x, dirty.top(), x, dirty.bottom()).translated(0.5, 0.5));
         }
+        painter.drawLines(lines.constData(), int(lines.size()));
         // Without row titles some styles draw the table's left edge as well.
         if (style()->styleHint(QStyle::SH_Table_AlwaysDrawLeftTopGridLines, &option, this)) {
             const int column = titles_->logicalIndex(left);

@@ -109,26 +109,20 @@ FileResult SaveTable(RecordTable& table, const QString& fileName,
 
 FileResult LoadDataFile(const QString& fileName, RecordTable& table,
                         const ProgressCallback& progress) {
-    FileResult result;
-    auto fail = [&result](const QString& why) {
-        result.status = FileStatus::Failed;
-        result.error = result.reason = why;
-        return result;
-    };
     // Opened without waiting: a named pipe that nobody writes to (or a device)
     // would hold the window in open() for good. Only regular files are read.
     const int fd =
         ::open(EncodeFileName(fileName).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) return fail(QString::fromLocal8Bit(std::strerror(errno)));
+    if (fd < 0) return FailedResult(QString::fromLocal8Bit(std::strerror(errno)));
     struct Closer {
         int fd;
         ~Closer() { ::close(fd); }
     } closer{fd};
     struct stat st {};
-    if (::fstat(fd, &st) != 0) return fail(QString::fromLocal8Bit(std::strerror(errno)));
-    if (S_ISDIR(st.st_mode)) return fail(QStringLiteral("Is a folder"));
+    if (::fstat(fd, &st) != 0) return FailedResult(QString::fromLocal8Bit(std::strerror(errno)));
+    if (S_ISDIR(st.st_mode)) return FailedResult(QStringLiteral("Is a folder"));
     if (!S_ISREG(st.st_mode))
-        return fail(QStringLiteral("Not a regular file (a pipe or a device)"));
+        return FailedResult(QStringLiteral("Not a regular file (a pipe or a device)"));
 
     // Read in slices with a progress call between them, so a large file keeps
     // neither the window nor the link waiting (and may be cancelled).
@@ -146,12 +140,13 @@ FileResult LoadDataFile(const QString& fileName, RecordTable& table,
             bytes.resize(at);
             continue;
         }
-        if (n < 0) return fail(QString::fromLocal8Bit(std::strerror(errno)));
+        if (n < 0) return FailedResult(QString::fromLocal8Bit(std::strerror(errno)));
         bytes.resize(at + n);
         if (n == 0) break;
         if (progress && !progress(0, std::max(size, qint64(bytes.size())))) {
-            result.status = FileStatus::Cancelled;
-            return result;
+            FileResult cancelled;
+            cancelled.status = FileStatus::Cancelled;
+            return cancelled;
         }
     }
     if (IsXmlFileName(fileName)) return LoadTableXml(bytes, table, progress);

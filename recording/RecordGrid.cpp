@@ -537,7 +537,7 @@ void TRecordGrid::initViewItemOption(QStyleOptionViewItem* option) const {
 }
 
 bool TRecordGrid::DrawPlainCell(QPainter* painter, const QStyleOptionViewItem& option,
-                                const QModelIndex& index) const {
+                                const QModelIndex& index, const QString& text) const {
     // Only a cell of the record grid's own model through the standard delegate,
     // neither selected nor with the focus, is drawn here.
     const QAbstractItemDelegate* delegate = itemDelegateForIndex(index);
@@ -547,7 +547,6 @@ bool TRecordGrid::DrawPlainCell(QPainter* painter, const QStyleOptionViewItem& o
          (QStyle::State_Selected | QStyle::State_HasFocus | QStyle::State_Editing)) ||
         option.features != QStyleOptionViewItem::None || option.textElideMode != Qt::ElideNone)
         return false;
-    const QString text = index.data(Qt::DisplayRole).toString();
     // More than one line goes the delegate's way.
     if (text.contains(QLatin1Char('\n')) || text.contains(QChar::LineSeparator)) return false;
     if (text.isEmpty()) return true;
@@ -599,9 +598,11 @@ void TRecordGrid::DrawCell(QPainter* painter, const QStyleOptionViewItem& option
     }
     if (index == currentIndex() && (hasFocus() || viewport()->hasFocus()))
         opt.state |= QStyle::State_HasFocus;
+    // The text: the cached look's key and what a plain cell draws.
+    const QString text = cacheCells_ ? index.data(Qt::DisplayRole).toString() : QString();
     auto draw = [&](QPainter* p, const QStyleOptionViewItem& o) {
         style()->drawPrimitive(QStyle::PE_PanelItemViewRow, &o, p, this);
-        if (!DrawPlainCell(p, o, index)) itemDelegateForIndex(index)->paint(p, o, index);
+        if (!DrawPlainCell(p, o, index, text)) itemDelegateForIndex(index)->paint(p, o, index);
     };
 
     // Most cells of a recording repeat one another (the time of a second, the
@@ -620,8 +621,7 @@ void TRecordGrid::DrawCell(QPainter* painter, const QStyleOptionViewItem& option
         return;
     }
     const qreal ratio = scale.m11();
-    CellKey key{index.column(),  index.data(Qt::DisplayRole).toString(),
-                int(opt.state),  int(opt.palette.currentColorGroup()),
+    CellKey key{index.column(),  text, int(opt.state), int(opt.palette.currentColorGroup()),
                 opt.rect.size(), ratio};
     if (const QPixmap* cell = cells_.object(key)) {
         ++cachedCells_;

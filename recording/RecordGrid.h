@@ -130,10 +130,10 @@ class TRecordGrid : public QAbstractItemView {
     void SyncOffsets();
     void DrawCell(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index,
                   bool selected) const;
-    // Draws a cell of one line of plain text as the item delegate would, faster;
-    // false when the cell needs the delegate.
+    // Draws a cell of one line of plain text (`text`, its display text) as the
+    // item delegate would, faster; false when the cell needs the delegate.
     bool DrawPlainCell(QPainter* painter, const QStyleOptionViewItem& option,
-                       const QModelIndex& index) const;
+                       const QModelIndex& index, const QString& text) const;
     int RowCount() const;
     void ColumnResized();
 
